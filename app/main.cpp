@@ -1,0 +1,60 @@
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+#include <QTextStream>
+
+#include <cstdio>
+
+#include "RunLog.h"
+#include "SignalRWidget.h"
+
+namespace {
+
+// Without a display Qt aborts inside the platform plug-in with a long message; say
+// what is wrong and how to get around it instead.
+bool displayMissing()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+#ifdef Q_OS_UNIX
+    if (displayMissing()) {
+        std::fprintf(stderr,
+                     "korvahub: no display found (DISPLAY is not set); start it under a virtual "
+                     "display with: xvfb-run -a ./run.sh\n");
+        return 1;
+    }
+#endif
+    QApplication app(argc, argv);
+
+    RunLog::instance().init(QStringLiteral("Korvahub"));
+    QApplication::setApplicationName(QStringLiteral("Korvahub"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+
+    QString themePath = QStringLiteral(":/styles/DarkTheme.qss");
+    if (!QFile::exists(themePath))
+        themePath = QCoreApplication::applicationDirPath() + QStringLiteral("/DarkTheme.qss");
+    QFile theme(themePath);
+    if (theme.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        app.setStyleSheet(QTextStream(&theme).readAll());
+        theme.close();
+        RunLog::instance().write(QStringLiteral("DarkTheme QSS loaded"));
+    }
+
+    int code = 0;
+    {
+        SignalRWidget window;
+        window.setWindowTitle(QStringLiteral("SignalR调试助手"));
+        window.setWindowIcon(QIcon(QStringLiteral(":/icon/SignalR.ico")));
+        window.show();
+        RunLog::instance().write(QStringLiteral("Window shown"));
+        code = app.exec();
+    }
+    return code;
+}

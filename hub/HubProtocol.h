@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// The JSON hub protocol as this program writes and reads it: builders for every record
+// it sends, splitting of text messages at the record separator, and classification of
+// received records. Written JSON is compact with sorted keys and raw UTF-8.
+namespace HubProtocol {
+
+constexpr char16_t RecordSeparator = u'\x1e';
+
+// {"protocol":"json","version":1} and the separator, written as a literal.
+QString handshakeRequest();
+
+QString clientInvocation(const QString& method, const QByteArray& payload, qint32 invocationId);
+QString serverInvocation(const QString& method, const QByteArray& payload);
+QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch);
+
+// Splits at every separator, dropping empty pieces; a trailing piece without a separator
+// is a record too.
+QStringList splitRecords(const QString& message);
+
+enum class RecordKind {
+    HandshakeAck,     // object with both "protocol" and "version"
+    Typed,            // object with "type" (value not examined)
+    ErrorCompletion,  // no "type"; "invocationId" and "error"
+    SilentCompletion, // no "type"; "invocationId" without "error"
+    Untyped,          // any other object
+    Raw               // not JSON, or JSON whose top level is not an object
+};
+
+struct Record
+{
+    RecordKind kind = RecordKind::Raw;
+    QJsonObject object;     // the parsed object; empty for raw text
+    QString text;           // Typed: rendered "[target](args)"; Error: error text;
+                            // Untyped: first argument string; Raw: the record itself
+    QStringList arguments;  // Typed only: one text per argument
+};
+
+Record classify(const QString& record);
+// The same for an already parsed object (never Raw).
+Record classifyObject(const QJsonObject& object);
+
+// Compact JSON of an object with sorted keys, as the program writes it.
+QString compactJson(const QJsonObject& object);
+
+// The hub address rule: ws://, wss:// kept; http:// opens as ws://, https:// as wss://
+// (schemes recognised in any case); anything else gets ws:// in front.
+QString normalizeHubUrl(const QString& address);
+
+} // namespace HubProtocol

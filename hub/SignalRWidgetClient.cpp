@@ -1,0 +1,215 @@
+// The hub client half of SignalRWidget: connecting, the handshake, subscriptions and the
+// handling of every record the hub sends.
+
+#include "SignalRWidget.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+#include "CommunicationBase.h"
+#include "HubProtocol.h"
+
+void SignalRWidget::connectClient()
+{
+    // An earlier attempt may still be pending: silence it so that its late
+    // notifications cannot act on the new connection.
+    discardClientSocket();
+
+    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+    connect(socket, &QWebSocket::connected, this, &SignalRWidget::onWsConnected);
+    connect(socket, &QWebSocket::disconnected, this, &SignalRWidget::onWsDisconnected);
+    connect(socket, &QWebSocket::textMessageReceived, this, &SignalRWidget::onWsTextReceived);
+    // Qt 6.4 names the signal error(); errorOccurred arrived in 6.5.
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this, socket] { onWsError(socket); });
+
+    const QString url = HubProtocol::normalizeHubUrl(hubUrlEdit->text());
+    socket->open(QUrl(url, QUrl::TolerantMode));
+    comm->logSystemMessage(QStringLiteral("正在连接 %1...").arg(url));
+    clientSocket = socket;
+    awaitingHandshake = false;
+}
+
+void SignalRWidget::discardClientSocket()
+{
+    if (!clientSocket)
+        return;
+    QWebSocket* old = clientSocket;
+    clientSocket = nullptr;
+    disconnect(old, nullptr, this, nullptr);
+    old->abort();
+    old->deleteLater();
+}
+
+void SignalRWidget::onWsConnected()
+{
+    running = true;
+    updateConnectButton();
+    updateStatusLabel();
+    comm->logSystemMessage(QStringLiteral("SignalR已连接"));
+    if (clientSocket) {
+        clientSocket->sendTextMessage(HubProtocol::handshakeRequest());
+        awaitingHandshake = true;
+    }
+}
+
+void SignalRWidget::onWsError(QWebSocket* socket)
+{
+    // Reported once per socket: a refused connection on Qt 6.4 emits disconnected first
+    // and the error afterwards, and onWsDisconnected may already have reported it.
+    if (socket->property("errorReported").toBool())
+        return;
+    socket->setProperty("errorReported", true);
+    comm->logSystemMessage(QStringLiteral("连接错误: ") + socket->errorString());
+}
+
+void SignalRWidget::onWsTextReceived(const QString& message)
+{
+    const QStringList records = HubProtocol::splitRecords(message);
+    for (const QString& text : records) {
+        const HubProtocol::Record record = HubProtocol::classify(text);
+
+        // The first record after the handshake request answers it, as the official
+        // clients read it: {} acknowledges, {"error":...} refuses.
+        if (awaitingHandshake) {
+            awaitingHandshake = false;
+            const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
+                                       && record.kind != HubProtocol::RecordKind::HandshakeAck
+                                       && !record.object.contains(QLatin1String("type"));
+            if (untypedObject) {
+                if (record.object.contains(QLatin1String("error"))) {
+                    comm->logSystemMessage(QStringLiteral("握手失败: ")
+                                           + record.object.value(QLatin1String("error")).toString());
+                } else {
+                    comm->logSystemMessage(QStringLiteral("SignalR协议握手成功"));
+                    for (const QString& name : std::as_const(subscriptions))
+                        sendSubscribe(name);
+                }
+                continue;
+            }
+        }
+
+        switch (record.kind) {
+        case HubProtocol::RecordKind::Raw:
+            comm->logReceivedData(comm->encodeText(record.text));
+            break;
+        case HubProtocol::RecordKind::HandshakeAck:
+            comm->logSystemMessage(QStringLiteral("SignalR协议握手成功"));
+            for (const QString& name : std::as_const(subscriptions))
+                sendSubscribe(name);
+            break;
+        default:
+            handleRecord(record);
+            break;
+        }
+    }
+}
+
+void SignalRWidget::handleHubMessage(const QJsonObject& object)
+{
+    handleRecord(HubProtocol::classifyObject(object));
+}
+
+void SignalRWidget::handleRecord(const HubProtocol::Record& record)
+{
+    switch (record.kind) {
+    case HubProtocol::RecordKind::Typed:
+        for (const QString& argument : record.arguments)
+            feedChartData(argument);
+        comm->logReceivedData(comm->encodeText(record.text));
+        break;
+    case HubProtocol::RecordKind::ErrorCompletion:
+        comm->logSystemMessage(QStringLiteral("调用错误: ") + record.text);
+        break;
+    case HubProtocol::RecordKind::SilentCompletion:
+        break;
+    default:
+        comm->logReceivedData(comm->encodeText(record.text));
+        break;
+    }
+}
+
+void SignalRWidget::sendSubscribe(const QString& method)
+{
+    if (!running || !clientSocket)
+        return;
+    clientSocket->sendTextMessage(
+        HubProtocol::subscribeInvocation(method, QDateTime::currentMSecsSinceEpoch()));
+    comm->logSystemMessage(QStringLiteral("已订阅方法 ") + method);
+}
+
+void SignalRWidget::addSubscription()
+{
+    const QString name = subscribeEdit->text().trimmed();
+    if (name.isEmpty() || subscriptions.contains(name))
+        return;
+    subscriptions.append(name);
+    subscriptionList->addItem(name);
+    comm->logSystemMessage(QStringLiteral("已订阅方法 %1").arg(name));
+    if (clientSocket && clientSocket->state() == QAbstractSocket::ConnectedState)
+        sendSubscribe(name);
+    subscribeEdit->clear();
+}
+
+void SignalRWidget::removeSubscription()
+{
+    QListWidgetItem* item = subscriptionList->currentItem();
+    if (!item)
+        return;
+    const QString name = item->text();
+    subscriptions.removeAll(name);
+    delete subscriptionList->takeItem(subscriptionList->row(item));
+    comm->logSystemMessage(QStringLiteral("已取消订阅 %1").arg(name));
+}
+
+void SignalRWidget::onWsDisconnected()
+{
+    comm->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    if (clientSocket) {
+        // A socket that never connected failed to: say why, since the error signal may
+        // come only after this one.
+        if (!running && clientSocket->error() != QAbstractSocket::UnknownSocketError)
+            onWsError(clientSocket);
+        clientSocket->deleteLater();
+        clientSocket = nullptr;
+    }
+    awaitingHandshake = false;
+    running = false;
+    updateConnectButton();
+    updateStatusLabel();
+}
+
+void SignalRWidget::disconnectAll()
+{
+    autoSendTimer->stop();
+    if (clientSocket) {
+        QWebSocket* socket = clientSocket;
+        clientSocket = nullptr;
+        // The user asked for this: the disconnection it causes is not news to log.
+        disconnect(socket, nullptr, this, nullptr);
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        socket->deleteLater();
+    }
+    awaitingHandshake = false;
+    if (server) {
+        server->close();
+        delete server;
+        server = nullptr;
+    }
+    const QList<QWebSocket*> clients = serverClients;
+    serverClients.clear();
+    for (QWebSocket* socket : clients) {
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        socket->deleteLater();
+    }
+    running = false;
+    updateConnectButton();
+    updateStatusLabel();
+    comm->logSystemMessage(QStringLiteral("已断开"));
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "LogEntry.h"
+
+// The one communication log of the window: entries (capped, oldest dropped), the TX/RX
+// byte counters and the display settings edited in the control column. Hub code logs
+// only through logSystemMessage/logSentData/logReceivedData. Signals are emitted after
+// the entry lock is released, so receivers may call back in.
+class CommunicationBase : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CommunicationBase(QObject* parent = nullptr);
+
+    // Overridable cap; below 1 switches trimming off.
+    virtual int maxEntries() const;
+
+    void logSystemMessage(const QString& message);
+    void logSentData(const QByteArray& payload);
+    void logReceivedData(const QByteArray& payload);
+
+    QByteArray encodeText(const QString& text) const;
+    static QStringList supportedEncodings();
+
+    void clearLog();
+    void resetCounters();
+    bool writeLogFile(const QString& fileName, bool hex, bool csv);
+
+    void setShowTimestamp(bool on) { m_showTimestamp = on; }
+    void setAutoScroll(bool on) { m_autoScroll = on; }
+    void setHexDisplay(bool on) { m_hexDisplay = on; }
+    void setEncoding(const QString& name) { m_encoding = name; }
+
+    bool showTimestamp() const { return m_showTimestamp; }
+    bool autoScroll() const { return m_autoScroll; }
+    bool hexDisplay() const { return m_hexDisplay; }
+    QString encoding() const { return m_encoding; }
+    qint64 txBytes() const { return m_txBytes; }
+    qint64 rxBytes() const { return m_rxBytes; }
+
+    // A snapshot of the log, oldest first.
+    QList<LogEntry> entries() const;
+    qsizetype entryCount() const;
+
+signals:
+    void logEntryAdded(LogEntry entry);
+    void logCleared();
+    void countersUpdated();
+    void connectionStatusChanged(bool connected);
+
+private:
+    void appendEntry(const LogEntry& entry);
+
+    bool m_showTimestamp = true;
+    bool m_autoScroll = true;
+    bool m_hexDisplay = false;
+    QString m_encoding = QStringLiteral("UTF-8");
+    qint64 m_txBytes = 0;
+    qint64 m_rxBytes = 0;
+    QList<LogEntry> m_entries;
+    mutable QMutex m_mutex;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMetaType>
+#include <QString>
+
+// One record of the communication log. Text and hex forms are computed once, when the
+// entry is built, so a later change of the encoding never alters what was logged.
+struct LogEntry
+{
+    enum Direction : qint32 { TX = 0, RX = 1, SYS = 2 };
+
+    LogEntry() = default;
+    LogEntry(Direction direction, const QByteArray& payload, const QString& encodingName);
+    explicit LogEntry(const QString& message);
+
+    QString timeString() const;
+    QString directionTag() const;
+
+    QDateTime timestamp;
+    Direction direction = TX;
+    QByteArray data;
+    QString text;
+    QString hexText;
+};
+
+Q_DECLARE_METATYPE(LogEntry)

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QWidget>
+
+#include "LogEntry.h"
+
+class CommunicationBase;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+// The communication log as colour-coded rows with a counter/status bar. Entries arrive
+// through CommunicationBase::logEntryAdded, are queued and turned into rows in batches
+// (at most 200 per pass, first pass within 50 ms), so a burst costs one repaint. The
+// rows are capped like the log itself; the oldest go first, in blocks.
+class LogViewWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit LogViewWidget(CommunicationBase* communication, QWidget* parent = nullptr);
+
+    void setLineSpacing(int value);
+    void setFontSize(int value);
+    void copySelected();
+    void copyAll();
+    void clear();
+    // Writes the log to fileName (format by extension) and reports the outcome.
+    void exportTo(const QString& fileName);
+
+    int lineSpacing() const { return m_lineSpacing; }
+    int fontSize() const { return m_fontSize; }
+    qsizetype pendingCount() const;
+    QListWidget* list() const { return logOutput; }
+
+    static constexpr int MaxRowsPerFlush = 200;
+    static constexpr int FlushIntervalMs = 50;
+
+public slots:
+    void onNewLogEntry(LogEntry entry);
+    void onCountersUpdated();
+    void flushPendingItems();
+    void exportLog();
+    void handleContextMenu(QPoint pos);
+
+private:
+    void applyItemStyle();
+    void scheduleFlush(int delayMs);
+    int rowCap() const;
+
+    CommunicationBase* comm = nullptr;
+    QListWidget* logOutput = nullptr;
+    QLabel* txLabel = nullptr;
+    QLabel* rxLabel = nullptr;
+    QPushButton* clearButton = nullptr;
+    QPushButton* exportButton = nullptr;
+    QPushButton* resetButton = nullptr;
+    QTimer* flushTimer = nullptr;
+    QList<LogEntry> pending;
+    mutable QMutex pendingMutex;
+    bool flushScheduled = false;
+    int m_lineSpacing = 0;
+    int m_fontSize = 11;
+};
