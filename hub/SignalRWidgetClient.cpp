@@ -170,12 +170,15 @@ void SignalRWidget::removeSubscription()
 
 void SignalRWidget::onWsDisconnected()
 {
-    comm->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    // A socket that never connected failed to: the user needs the reason, not a
+    // disconnection. (On Qt 6.4 the error signal comes only after this one.)
+    const bool failedAttempt = !running && clientSocket
+                               && clientSocket->error() != QAbstractSocket::UnknownSocketError;
+    if (failedAttempt)
+        onWsError(clientSocket);
+    else
+        comm->logSystemMessage(QStringLiteral("SignalR连接已断开"));
     if (clientSocket) {
-        // A socket that never connected failed to: say why, since the error signal may
-        // come only after this one.
-        if (!running && clientSocket->error() != QAbstractSocket::UnknownSocketError)
-            onWsError(clientSocket);
         clientSocket->deleteLater();
         clientSocket = nullptr;
     }

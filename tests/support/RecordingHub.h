@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+class QWebSocket;
+class QWebSocketServer;
+
+// A loopback WebSocket peer for the tests: records every text it receives and sends
+// whatever the test tells it to every connected client.
+class RecordingHub : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RecordingHub(QObject* parent = nullptr);
+    ~RecordingHub() override;
+
+    bool listen();
+    quint16 port() const;
+    QUrl url(const QString& path = QStringLiteral("/hub")) const;
+
+    void sendToAll(const QString& text);
+    void closeAll();
+    void abortAll();
+    int clientCount() const { return int(clients.size()); }
+
+    QStringList received;
+
+signals:
+    void textReceived(const QString& text);
+    void clientConnected();
+    void clientDisconnected();
+
+private:
+    QWebSocketServer* server = nullptr;
+    QList<QWebSocket*> clients;
+};
