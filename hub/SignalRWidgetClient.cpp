@@ -15,6 +15,12 @@
 #include "CommunicationBase.h"
 #include "HubProtocol.h"
 
+namespace {
+
+constexpr int ClientCloseGraceMs = 5000;
+
+} // namespace
+
 void SignalRWidget::connectClient()
 {
     // An earlier attempt may still be pending: silence it so that its late
@@ -200,19 +206,28 @@ void SignalRWidget::disconnectAll()
         socket->deleteLater();
     }
     awaitingHandshake = false;
-    if (server) {
-        server->close();
-        delete server;
-        server = nullptr;
-    }
+
+    QWebSocketServer* stoppedServer = server;
+    server = nullptr;
     const QList<QWebSocket*> clients = serverClients;
     serverClients.clear();
-    for (QWebSocket* socket : clients) {
-        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-        socket->deleteLater();
-    }
     running = false;
     updateConnectButton();
     updateStatusLabel();
     comm->logSystemMessage(QStringLiteral("已断开"));
+
+    // Closing a client reports its disconnection, often at once, and that handler logs
+    // the departure (after the line above), takes the item off the list and deletes the
+    // socket later. Deleting it here instead could drop a disconnection that arrives
+    // afterwards and leave a stale list item; a peer that never lets the close finish is
+    // cut off after a grace period.
+    for (QWebSocket* socket : clients) {
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            QTimer::singleShot(ClientCloseGraceMs, socket, [socket] { socket->abort(); });
+    }
+    if (stoppedServer) {
+        stoppedServer->close();
+        delete stoppedServer;
+    }
 }

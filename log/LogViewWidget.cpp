@@ -154,6 +154,18 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
         pending.clear();
     });
 
+    // Batched layout grows the scroll range after the flush has returned, so a view that
+    // follows the bottom is kept there as the range grows, until the user scrolls away.
+    QScrollBar* bar = logOutput->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (pinnedToBottom && comm->autoScroll())
+            bar->setValue(max);
+    });
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (value < bar->maximum() - 10)
+            pinnedToBottom = false;
+    });
+
     logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(logOutput, &QListWidget::customContextMenuRequested, this,
             &LogViewWidget::handleContextMenu);
@@ -237,8 +249,10 @@ void LogViewWidget::flushPendingItems()
         logOutput->model()->removeRows(0, logOutput->count() - cap);
     logOutput->setUpdatesEnabled(true);
 
-    if (autoScroll && atBottom)
+    if (autoScroll && atBottom) {
+        pinnedToBottom = true;
         logOutput->scrollToBottom();
+    }
 
     // Keep up with a burst: the rest goes in the next pass, without waiting 50 ms.
     if (more)

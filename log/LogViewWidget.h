@@ -62,6 +62,7 @@ private:
     QList<LogEntry> pending;
     mutable QMutex pendingMutex;
     bool flushScheduled = false;
+    bool pinnedToBottom = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
 };

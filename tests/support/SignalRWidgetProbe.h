@@ -1,5 +1,19 @@
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
 #include "SignalRWidget.h"
 
 // White-box access to the window's state for the tests (a friend of SignalRWidget).
