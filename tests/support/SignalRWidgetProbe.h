@@ -14,6 +14,7 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include "LogViewWidget.h"
 #include "SignalRWidget.h"
 
 // White-box access to the window's state for the tests (a friend of SignalRWidget).
@@ -50,6 +51,9 @@ struct SignalRWidgetProbe
     QListWidget* subscriptionList() const { return w.subscriptionList; }
     QListWidget* clientList() const { return w.clientList; }
     QPushButton* disconnectClientButton() const { return w.disconnectClientButton; }
+    QCheckBox* hexDisplayCheck() const { return w.hexDisplayCheck; }
+    QCheckBox* timestampCheck() const { return w.timestampCheck; }
+    QCheckBox* autoScrollCheck() const { return w.autoScrollCheck; }
     QLineEdit* methodEdit() const { return w.methodEdit; }
     QPlainTextEdit* sendEdit() const { return w.sendEdit; }
     QCheckBox* hexSendCheck() const { return w.hexSendCheck; }
