@@ -257,10 +257,13 @@ void TestHubProtocol::normalizeHubUrl_data()
     QTest::newRow("no scheme") << u8("localhost:5000/debughub") << u8("ws://localhost:5000/debughub");
     QTest::newRow("empty") << QString() << u8("ws://");
     QTest::newRow("leading space not trimmed") << u8(" ws://h") << u8("ws:// ws://h");
-    // The scheme check is case-sensitive and knows only ws and wss.
-    QTest::newRow("upper-case WS") << u8("WS://host/hub") << u8("ws://WS://host/hub");
-    QTest::newRow("Http") << u8("Http://host/hub") << u8("ws://Http://host/hub");
-    QTest::newRow("https") << u8("https://host/hub") << u8("ws://https://host/hub");
+    // Schemes are recognised in any case; the http addresses hub users copy from their
+    // server open as the matching WebSocket scheme.
+    QTest::newRow("upper-case WS") << u8("WS://host/hub") << u8("ws://host/hub");
+    QTest::newRow("mixed-case wss") << u8("WsS://host/hub") << u8("wss://host/hub");
+    QTest::newRow("Http") << u8("Http://host/hub") << u8("ws://host/hub");
+    QTest::newRow("https") << u8("https://host/hub") << u8("wss://host/hub");
+    QTest::newRow("ftp is not a scheme we know") << u8("ftp://host") << u8("ws://ftp://host");
 }
 
 void TestHubProtocol::normalizeHubUrl()
