@@ -90,6 +90,56 @@ QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch)
     return invocation(QStringLiteral("Subscribe"), method, &id);
 }
 
+QString pingRecord()
+{
+    return QStringLiteral("{\"type\":6}") + QChar(RecordSeparator);
+}
+
+QString handshakeResponse()
+{
+    return QStringLiteral("{}") + QChar(RecordSeparator);
+}
+
+QString handshakeError(const QString& error)
+{
+    return compactJson(QJsonObject{{QStringLiteral("error"), error}}) + QChar(RecordSeparator);
+}
+
+QString invocationRecord(const QString& target, const QJsonArray& arguments)
+{
+    return compactJson(QJsonObject{{QStringLiteral("arguments"), arguments},
+                                   {QStringLiteral("target"), target},
+                                   {QStringLiteral("type"), 1}})
+           + QChar(RecordSeparator);
+}
+
+QString completionResult(const QJsonValue& invocationId, const QJsonValue& result)
+{
+    return compactJson(QJsonObject{{QStringLiteral("invocationId"), invocationId},
+                                   {QStringLiteral("result"), result},
+                                   {QStringLiteral("type"), 3}})
+           + QChar(RecordSeparator);
+}
+
+QString completionError(const QJsonValue& invocationId, const QString& error)
+{
+    return compactJson(QJsonObject{{QStringLiteral("error"), error},
+                                   {QStringLiteral("invocationId"), invocationId},
+                                   {QStringLiteral("type"), 3}})
+           + QChar(RecordSeparator);
+}
+
+HandshakeRequest parseHandshakeRequest(const QJsonObject& object)
+{
+    HandshakeRequest request;
+    if (!object.contains(QLatin1String("protocol")))
+        return request;
+    request.isHandshake = true;
+    request.protocol = object.value(QLatin1String("protocol")).toString();
+    request.version = object.value(QLatin1String("version")).toInt(0);
+    return request;
+}
+
 QStringList splitRecords(const QString& message)
 {
     return message.split(QChar(RecordSeparator), Qt::SkipEmptyParts);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +20,26 @@ QString handshakeRequest();
 QString clientInvocation(const QString& method, const QByteArray& payload, qint32 invocationId);
 QString serverInvocation(const QString& method, const QByteArray& payload);
 QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch);
+
+// Keep-alive and handshake records of the protocol.
+QString pingRecord();                       // {"type":6}
+QString handshakeResponse();                // {}
+QString handshakeError(const QString& error); // {"error":"..."}
+
+// Records the simulated hub writes: any JSON arguments, completions with a result or an
+// error (the invocation id is echoed as it came).
+QString invocationRecord(const QString& target, const QJsonArray& arguments);
+QString completionResult(const QJsonValue& invocationId, const QJsonValue& result);
+QString completionError(const QJsonValue& invocationId, const QString& error);
+
+struct HandshakeRequest
+{
+    bool isHandshake = false; // an object with a "protocol" key
+    QString protocol;
+    int version = 0;
+    bool supported() const { return isHandshake && protocol == QLatin1String("json") && version >= 1; }
+};
+HandshakeRequest parseHandshakeRequest(const QJsonObject& object);
 
 // Splits at every separator, dropping empty pieces; a trailing piece without a separator
 // is a record too.

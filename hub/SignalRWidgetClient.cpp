@@ -26,6 +26,7 @@ void SignalRWidget::connectClient()
     // An earlier attempt may still be pending: silence it so that its late
     // notifications cannot act on the new connection.
     discardClientSocket();
+    clientKeepAlive->stop();
 
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
     connect(socket, &QWebSocket::connected, this, &SignalRWidget::onWsConnected);
@@ -60,9 +61,17 @@ void SignalRWidget::onWsConnected()
     updateStatusLabel();
     comm->logSystemMessage(QStringLiteral("SignalR已连接"));
     if (clientSocket) {
-        clientSocket->sendTextMessage(HubProtocol::handshakeRequest());
+        sendOnClient(HubProtocol::handshakeRequest());
         awaitingHandshake = true;
     }
+}
+
+void SignalRWidget::sendOnClient(const QString& text)
+{
+    clientSocket->sendTextMessage(text);
+    // A hub drops a client that stays silent for its time-out (30 s by default on
+    // ASP.NET Core): ping after every quiet spell.
+    clientKeepAlive->start(keepAliveMs);
 }
 
 void SignalRWidget::onWsError(QWebSocket* socket)
@@ -145,8 +154,7 @@ void SignalRWidget::sendSubscribe(const QString& method)
 {
     if (!running || !clientSocket)
         return;
-    clientSocket->sendTextMessage(
-        HubProtocol::subscribeInvocation(method, QDateTime::currentMSecsSinceEpoch()));
+    sendOnClient(HubProtocol::subscribeInvocation(method, QDateTime::currentMSecsSinceEpoch()));
     comm->logSystemMessage(QStringLiteral("已订阅方法 ") + method);
 }
 
@@ -189,6 +197,7 @@ void SignalRWidget::onWsDisconnected()
         clientSocket = nullptr;
     }
     awaitingHandshake = false;
+    clientKeepAlive->stop();
     running = false;
     updateConnectButton();
     updateStatusLabel();
@@ -197,6 +206,7 @@ void SignalRWidget::onWsDisconnected()
 void SignalRWidget::disconnectAll()
 {
     autoSendTimer->stop();
+    clientKeepAlive->stop();
     if (clientSocket) {
         QWebSocket* socket = clientSocket;
         clientSocket = nullptr;

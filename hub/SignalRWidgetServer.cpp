@@ -4,6 +4,8 @@
 #include "SignalRWidget.h"
 
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QTimer>
 #include <QListWidget>
 #include <QSpinBox>
 #include <QLineEdit>
@@ -11,6 +13,15 @@
 #include <QWebSocketServer>
 
 #include "CommunicationBase.h"
+#include "HubProtocol.h"
+#include "SimulatedHubMethods.h"
+
+namespace {
+
+const char* const KeepAliveTimerName = "keepAlive";
+const char* const HandshakenProperty = "handshaken";
+
+} // namespace
 
 void SignalRWidget::startServer()
 {
@@ -50,6 +61,14 @@ void SignalRWidget::onNewConnection()
             socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
         clientList->addItem(identifier);
         comm->logSystemMessage(QStringLiteral("客户端连接 %1").arg(identifier));
+        // Pings a handshaken client after each quiet spell, as a real hub does, so the
+        // official clients' server time-out never fires.
+        auto* keepAlive = new QTimer(socket);
+        keepAlive->setObjectName(QLatin1String(KeepAliveTimerName));
+        keepAlive->setSingleShot(true);
+        keepAlive->setInterval(keepAliveMs);
+        connect(keepAlive, &QTimer::timeout, this,
+                [this, socket] { sendToClient(socket, HubProtocol::pingRecord()); });
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString& message) { onClientText(socket, message); });
         connect(socket, &QWebSocket::disconnected, this,
@@ -59,8 +78,60 @@ void SignalRWidget::onNewConnection()
 
 void SignalRWidget::onClientText(QWebSocket* socket, const QString& message)
 {
-    Q_UNUSED(socket);
     comm->logReceivedData(comm->encodeText(message));
+
+    // Answering is silent: only what the client sent is logged.
+    const QStringList records = HubProtocol::splitRecords(message);
+    for (const QString& text : records) {
+        const HubProtocol::Record record = HubProtocol::classify(text);
+        if (record.kind == HubProtocol::RecordKind::Raw)
+            continue;
+        if (!socket->property(HandshakenProperty).toBool()) {
+            const HubProtocol::HandshakeRequest request =
+                HubProtocol::parseHandshakeRequest(record.object);
+            if (!request.isHandshake)
+                continue;
+            if (!request.supported()) {
+                sendToClient(socket, HubProtocol::handshakeError(
+                                         QStringLiteral("Requested protocol '%1' is not available.")
+                                             .arg(request.protocol)));
+                socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+                return;
+            }
+            socket->setProperty(HandshakenProperty, true);
+            sendToClient(socket, HubProtocol::handshakeResponse());
+            continue;
+        }
+        const int type = record.object.value(QLatin1String("type")).toInt(-1);
+        if (type == 7) { // the client closes
+            socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            return;
+        }
+        if (type != 1)
+            continue;
+        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(record.object);
+        for (const SimulatedHubMethods::Push& push : reply.pushes) {
+            const QString invocation = HubProtocol::invocationRecord(push.target, push.arguments);
+            if (!push.toAll) {
+                sendToClient(socket, invocation);
+                continue;
+            }
+            for (QWebSocket* client : std::as_const(serverClients))
+                sendToClient(client, invocation);
+        }
+        if (!reply.completion.isEmpty())
+            sendToClient(socket, reply.completion);
+    }
+}
+
+void SignalRWidget::sendToClient(QWebSocket* socket, const QString& text)
+{
+    socket->sendTextMessage(text);
+    if (!socket->property(HandshakenProperty).toBool())
+        return;
+    if (auto* keepAlive = socket->findChild<QTimer*>(QLatin1String(KeepAliveTimerName),
+                                                     Qt::FindDirectChildrenOnly))
+        keepAlive->start();
 }
 
 void SignalRWidget::onClientDisconnected(QWebSocket* socket, const QString& identifier)

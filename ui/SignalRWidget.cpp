@@ -27,6 +27,7 @@
 #include "AdBanner.h"
 #include "ChartEngine.h"
 #include "CommunicationBase.h"
+#include "HubProtocol.h"
 #include "LanguageManager.h"
 #include "LogViewWidget.h"
 #include "ValueExtractor.h"
@@ -43,6 +44,12 @@ SignalRWidget::SignalRWidget(QWidget* parent)
     comm = new CommunicationBase(this);
     autoSendTimer = new QTimer(this);
     connect(autoSendTimer, &QTimer::timeout, this, &SignalRWidget::sendData);
+    clientKeepAlive = new QTimer(this);
+    clientKeepAlive->setSingleShot(true);
+    connect(clientKeepAlive, &QTimer::timeout, this, [this] {
+        if (running && clientSocket && clientSocket->state() == QAbstractSocket::ConnectedState)
+            sendOnClient(HubProtocol::pingRecord());
+    });
     setupUI();
 }
 

@@ -71,6 +71,7 @@ private:
     void handleHubMessage(const QJsonObject& object);
     void handleRecord(const HubProtocol::Record& record);
     void onWsError(QWebSocket* socket);
+    void sendOnClient(const QString& text);
     void discardClientSocket();
 
     // server side
@@ -78,6 +79,7 @@ private:
     void onClientText(QWebSocket* socket, const QString& message);
     void onClientDisconnected(QWebSocket* socket, const QString& identifier);
     void disconnectSelectedClient();
+    void sendToClient(QWebSocket* socket, const QString& text);
 
     // send composer
     QByteArray buildPayload();
@@ -121,6 +123,9 @@ private:
     QCheckBox* autoSendCheck = nullptr;
     QSpinBox* intervalSpin = nullptr;
     QTimer* autoSendTimer = nullptr;
+    QTimer* clientKeepAlive = nullptr;
+    // Quiet time after which either side pings its peer.
+    int keepAliveMs = 15000;
     QStringList subscriptions;
     qint32 invocationCounter = 0;
     bool serverMode = false;

@@ -104,7 +104,7 @@ void SignalRWidget::sendData()
 
     if (!serverMode) {
         if (clientSocket && clientSocket->state() == QAbstractSocket::ConnectedState) {
-            clientSocket->sendTextMessage(HubProtocol::clientInvocation(method, payload, n));
+            sendOnClient(HubProtocol::clientInvocation(method, payload, n));
             comm->logSystemMessage(
                 QStringLiteral("[%1] -> %2").arg(method, QString::fromUtf8(payload)));
         }
@@ -113,7 +113,7 @@ void SignalRWidget::sendData()
 
     const QString message = HubProtocol::serverInvocation(method, payload);
     for (QWebSocket* socket : std::as_const(serverClients))
-        socket->sendTextMessage(message);
+        sendToClient(socket, message);
     comm->logSentData(payload);
 }
 

@@ -35,6 +35,7 @@ struct SignalRWidgetProbe
     qint32& invocationCounter() const { return w.invocationCounter; }
     QStringList subscriptions() const { return w.subscriptions; }
     QTimer* autoSendTimer() const { return w.autoSendTimer; }
+    int& keepAliveMs() const { return w.keepAliveMs; }
 
     QRadioButton* clientRadio() const { return w.clientRadio; }
     QRadioButton* serverRadio() const { return w.serverRadio; }
