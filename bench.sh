@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints their figures.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/setup-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+for b in build/bench/bench_*; do
+    [ -x "$b" ] || continue
+    echo "== $(basename "$b")"
+    "$b"
+done
