@@ -1,0 +1,80 @@
+// Takes the README's screenshots from the real program: one window as the simulated
+// hub, one as a client connected to it, a short conversation, then a PNG of each.
+// Usage: screenshots <output folder>   (needs a display or QT_QPA_PLATFORM=offscreen)
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTest>
+#include <QTextStream>
+
+#include "SignalRWidget.h"
+
+namespace {
+
+template <typename T>
+T* child(QWidget& w, const QString& text)
+{
+    const QList<T*> all = w.findChildren<T*>();
+    for (T* c : all)
+        if (c->property("text").toString() == text)
+            return c;
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(out);
+    QFile theme(QStringLiteral(":/styles/DarkTheme.qss"));
+    if (theme.open(QIODevice::ReadOnly | QIODevice::Text))
+        app.setStyleSheet(QTextStream(&theme).readAll());
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any, 0);
+    const int port = probe.serverPort();
+    probe.close();
+
+    SignalRWidget server;
+    server.show();
+    child<QRadioButton>(server, QStringLiteral("SignalR 服务端(模拟)"))->setChecked(true);
+    server.findChild<QSpinBox*>()->setValue(port);
+    child<QPushButton>(server, QStringLiteral("启动"))->click();
+
+    SignalRWidget client;
+    client.show();
+    const QList<QLineEdit*> edits = client.findChildren<QLineEdit*>();
+    edits.at(0)->setText(QStringLiteral("ws://localhost:%1/debughub").arg(port));
+    child<QPushButton>(client, QStringLiteral("订阅"))->click();
+    child<QPushButton>(client, QStringLiteral("连接"))->click();
+    QTest::qWait(800);
+
+    auto* clientEdit = client.findChild<QPlainTextEdit*>();
+    for (const char* text : {"hello from the client", "{\"data\":{\"value\":21.5}}"}) {
+        clientEdit->setPlainText(QString::fromUtf8(text));
+        child<QPushButton>(client, QStringLiteral("刷新"))->click();
+        QTest::qWait(150);
+    }
+    auto* serverEdit = server.findChild<QPlainTextEdit*>();
+    for (const char* text : {"推送一条消息", "temp=23.4"}) {
+        serverEdit->setPlainText(QString::fromUtf8(text));
+        child<QPushButton>(server, QStringLiteral("刷新"))->click();
+        QTest::qWait(150);
+    }
+    QTest::qWait(400);
+
+    server.grab().save(out + QStringLiteral("/server-mode.png"));
+    client.grab().save(out + QStringLiteral("/client-mode.png"));
+    return 0;
+}
