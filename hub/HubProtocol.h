@@ -14,6 +14,10 @@ namespace HubProtocol {
 
 constexpr char16_t RecordSeparator = u'\x1e';
 
+// Largest WebSocket message either side accepts; a peer that sends more is cut off
+// rather than allowed to exhaust memory.
+constexpr quint64 MaxMessageBytes = 64ull * 1024 * 1024;
+
 // {"protocol":"json","version":1} and the separator, written as a literal.
 QString handshakeRequest();
 

@@ -29,6 +29,8 @@ void SignalRWidget::connectClient()
     clientKeepAlive->stop();
 
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+    socket->setMaxAllowedIncomingMessageSize(maxMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(maxMessageBytes);
     connect(socket, &QWebSocket::connected, this, &SignalRWidget::onWsConnected);
     connect(socket, &QWebSocket::disconnected, this, &SignalRWidget::onWsDisconnected);
     connect(socket, &QWebSocket::textMessageReceived, this, &SignalRWidget::onWsTextReceived);
@@ -64,6 +66,11 @@ void SignalRWidget::onWsConnected()
         sendOnClient(HubProtocol::handshakeRequest());
         awaitingHandshake = true;
     }
+}
+
+QString SignalRWidget::oversizeMessage() const
+{
+    return QStringLiteral("消息超过大小上限 (%1 MiB)，连接已关闭").arg(maxMessageBytes / (1024 * 1024));
 }
 
 void SignalRWidget::sendOnClient(const QString& text)
@@ -192,6 +199,8 @@ void SignalRWidget::onWsDisconnected()
         onWsError(clientSocket);
     else
         comm->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    if (clientSocket && clientSocket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        comm->logSystemMessage(oversizeMessage());
     if (clientSocket) {
         clientSocket->deleteLater();
         clientSocket = nullptr;

@@ -56,6 +56,8 @@ void SignalRWidget::onNewConnection()
         // Accepted sockets are born children of the server, which is destroyed at once
         // on stop; the window must own them so their deferred deletion stays valid.
         socket->setParent(this);
+        socket->setMaxAllowedIncomingMessageSize(maxMessageBytes);
+        socket->setMaxAllowedIncomingFrameSize(maxMessageBytes);
         serverClients.append(socket);
         const QString identifier =
             socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
@@ -143,6 +145,8 @@ void SignalRWidget::onClientDisconnected(QWebSocket* socket, const QString& iden
             break;
         }
     }
+    if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        comm->logSystemMessage(oversizeMessage());
     comm->logSystemMessage(QStringLiteral("客户端断开: %1").arg(identifier));
     socket->deleteLater();
 }

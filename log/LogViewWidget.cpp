@@ -240,6 +240,15 @@ void LogViewWidget::flushPendingItems()
         if (showTimestamp)
             line = entry.timeString() + gap;
         line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
+        if (line.size() > MaxRowChars) {
+            // A multi-megabyte record would stall layout and painting; the full text
+            // stays in the log for export.
+            qsizetype cut = MaxRowChars;
+            if (line.at(cut - 1).isHighSurrogate())
+                --cut;
+            line.truncate(cut);
+            line += QStringLiteral("…");
+        }
         auto* item = new QListWidgetItem(line);
         item->setForeground(QBrush(directionColor(entry.direction)));
         logOutput->addItem(item);

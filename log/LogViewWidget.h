@@ -38,6 +38,7 @@ public:
 
     static constexpr int MaxRowsPerFlush = 200;
     static constexpr int FlushIntervalMs = 50;
+    static constexpr int MaxRowChars = 4096;
 
 public slots:
     void onNewLogEntry(LogEntry entry);

@@ -8,6 +8,7 @@
 #include <QWebSocket>
 
 #include "CommunicationBase.h"
+#include "HubProtocol.h"
 #include "LogInspect.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
@@ -270,6 +271,22 @@ private slots:
         QCOMPARE(logLines(p.comm()).count("SYS SignalR已连接"), 1);
         QVERIFY(p.running());
         QCOMPARE(p.clientSocket()->peerPort(), second.port());
+    }
+
+    void oversizedMessageIsRefused()
+    {
+        RecordingHub hub;
+        QVERIFY(hub.listen());
+        SignalRWidget w;
+        SignalRWidgetProbe p(w);
+        QCOMPARE(p.maxMessageBytes(), quint64(64 * 1024 * 1024));
+        p.maxMessageBytes() = 1024 * 1024; // the same rule at a size a test can afford
+        connectTo(p, hub);
+        hub.sendToAll(QStringLiteral("{}\x1e"));
+        hub.sendToAll(QString(1024 * 1024 + 16, QLatin1Char('x')));
+        QTRY_VERIFY_WITH_TIMEOUT(!p.running(), Timeout);
+        QVERIFY(logContains(p.comm(), QStringLiteral("SYS 消息超过大小上限 (1 MiB)，连接已关闭")));
+        QVERIFY(logLines(p.comm()).filter(QStringLiteral("RX ")).isEmpty());
     }
 
     void disconnectAllWhenIdle()

@@ -72,6 +72,7 @@ private:
     void handleRecord(const HubProtocol::Record& record);
     void onWsError(QWebSocket* socket);
     void sendOnClient(const QString& text);
+    QString oversizeMessage() const;
     void discardClientSocket();
 
     // server side
@@ -126,6 +127,7 @@ private:
     QTimer* clientKeepAlive = nullptr;
     // Quiet time after which either side pings its peer.
     int keepAliveMs = 15000;
+    quint64 maxMessageBytes = HubProtocol::MaxMessageBytes;
     QStringList subscriptions;
     qint32 invocationCounter = 0;
     bool serverMode = false;

@@ -36,6 +36,7 @@ struct SignalRWidgetProbe
     QStringList subscriptions() const { return w.subscriptions; }
     QTimer* autoSendTimer() const { return w.autoSendTimer; }
     int& keepAliveMs() const { return w.keepAliveMs; }
+    quint64& maxMessageBytes() const { return w.maxMessageBytes; }
 
     QRadioButton* clientRadio() const { return w.clientRadio; }
     QRadioButton* serverRadio() const { return w.serverRadio; }
