@@ -1,8 +1,193 @@
 #include "AdBanner.h"
 
+#include <QDesktopServices>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QVariant>
+
+#include <utility>
+
+#include "AdFeed.h"
+#include "AdMarkup.h"
+
+namespace {
+
+const char* const PromotionServiceUrl = "https://korvahub.dev";
+
+constexpr int RotateIntervalMs = 5000;
+
+// Pictures are banner-sized; anything larger is not one, and must not fill memory.
+constexpr qint64 MaxPictureBytes = 4 * 1024 * 1024;
+
+const char* const IsImageRequestProperty = "isImageRequest";
+const char* const ImageUrlProperty = "adImageUrl";
+
+// Pictures are fetched from the web only: a feed must not make the banner read local
+// files or resources through the network manager's other schemes.
+bool isFetchablePicture(const QUrl& url)
+{
+    return url.isValid()
+           && (url.scheme() == QStringLiteral("http") || url.scheme() == QStringLiteral("https"));
+}
+
+} // namespace
+
 AdBanner::AdBanner(const QString& productKey, QWidget* parent, const QString& baseUrl)
     : QWidget(parent)
+    , m_product(productKey)
+    , m_serviceUrl(baseUrl.isEmpty() ? QString::fromLatin1(PromotionServiceUrl) : baseUrl)
 {
-    Q_UNUSED(productKey);
-    Q_UNUSED(baseUrl);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_label = new QLabel(this);
+    m_label->setObjectName(QStringLiteral("adBanner"));
+    m_label->setTextFormat(Qt::RichText);
+    m_label->setOpenExternalLinks(true);
+    m_label->setAlignment(Qt::AlignCenter);
+    m_label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_label->setMinimumWidth(300);
+    m_label->setMaximumHeight(40);
+    m_label->setScaledContents(false);
+    m_label->setCursor(Qt::PointingHandCursor);
+    m_label->installEventFilter(this);
+    layout->addWidget(m_label);
+
+    m_network = new QNetworkAccessManager(this);
+    connect(m_network, &QNetworkAccessManager::finished, this, &AdBanner::onAdsLoaded);
+
+    m_rotateTimer = new QTimer(this);
+    m_rotateTimer->setInterval(RotateIntervalMs);
+    connect(m_rotateTimer, &QTimer::timeout, this, &AdBanner::rotateAd);
+
+    m_label->setText(AdMarkup::placeholder());
+    fetchAds();
+}
+
+AdBanner::~AdBanner() = default;
+
+void AdBanner::fetchAds()
+{
+    QNetworkRequest request(AdFeed::feedUrl(m_serviceUrl, m_product));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    m_network->get(request);
+}
+
+void AdBanner::onAdsLoaded(QNetworkReply* reply)
+{
+    if (reply->property(IsImageRequestProperty).toBool()) {
+        onImageLoaded(reply);
+        return;
+    }
+    reply->deleteLater();
+
+    if (reply->error() != QNetworkReply::NoError) {
+        loadFallbackAds();
+        return;
+    }
+    const QList<AdItem> items = AdFeed::parse(reply->readAll());
+    if (items.isEmpty()) {
+        loadFallbackAds();
+        return;
+    }
+
+    m_ads = items;
+    // Two items sharing a picture both ask for it: nothing is cached before the first
+    // answer comes back.
+    for (const AdItem& item : std::as_const(m_ads)) {
+        if (AdMarkup::isPictureItem(item) && !m_imageCache.contains(item.image_url))
+            loadImage(item);
+    }
+    startRotation();
+}
+
+void AdBanner::loadFallbackAds()
+{
+    m_ads = AdFeed::builtInItems(m_serviceUrl);
+    startRotation();
+}
+
+void AdBanner::startRotation()
+{
+    m_currentIndex = 0;
+    showAd(m_ads.first());
+    m_rotateTimer->start();
+}
+
+void AdBanner::showAd(const AdItem& item)
+{
+    const QPixmap picture = AdMarkup::isPictureItem(item) ? m_imageCache.value(item.image_url)
+                                                          : QPixmap();
+    m_label->setText(AdMarkup::render(item, picture));
+}
+
+void AdBanner::loadImage(const AdItem& item)
+{
+    const QUrl url(item.image_url, QUrl::TolerantMode);
+    if (!isFetchablePicture(url))
+        return;
+    QNetworkReply* reply = m_network->get(QNetworkRequest(url));
+    reply->setProperty(ImageUrlProperty, item.image_url);
+    reply->setProperty(IsImageRequestProperty, true);
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [reply](qint64 received, qint64 total) {
+                if (received > MaxPictureBytes || total > MaxPictureBytes)
+                    reply->abort();
+            });
+}
+
+void AdBanner::onImageLoaded(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    const QString url = reply->property(ImageUrlProperty).toString();
+    if (reply->error() != QNetworkReply::NoError)
+        return;
+
+    const QByteArray data = reply->read(MaxPictureBytes + 1);
+    if (data.size() > MaxPictureBytes)
+        return;
+    QPixmap picture;
+    if (!picture.loadFromData(data))
+        return;
+    m_imageCache.insert(url, picture);
+
+    // Replace the loading form at once rather than at the next rotation.
+    if (hasCurrentAd() && m_ads.at(m_currentIndex).image_url == url)
+        showAd(m_ads.at(m_currentIndex));
+}
+
+void AdBanner::rotateAd()
+{
+    if (m_ads.isEmpty())
+        return;
+    m_currentIndex = (m_currentIndex + 1) % m_ads.size();
+    showAd(m_ads.at(m_currentIndex));
+}
+
+bool AdBanner::hasCurrentAd() const
+{
+    return m_currentIndex >= 0 && m_currentIndex < m_ads.size();
+}
+
+bool AdBanner::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool release = event->type() == QEvent::MouseButtonRelease;
+    if (watched == m_label && (press || release) && hasCurrentAd()) {
+        const QString link = m_ads.at(m_currentIndex).link_url;
+        if (!link.isEmpty()) {
+            if (press && AdMarkup::isOpenableLink(link))
+                QDesktopServices::openUrl(QUrl(link));
+            // The label would follow the anchor itself on the release, opening the page a
+            // second time, or opening a link that was refused here.
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

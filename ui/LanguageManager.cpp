@@ -1,6 +1,156 @@
 #include "LanguageManager.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVariant>
+#include <QWidget>
+
+namespace {
+
+struct Row
+{
+    const char* chinese;
+    const char* english;
+};
+
+// Only the texts this program shows; keys must match the builders' texts exactly.
+constexpr Row Rows[] = {
+    {"SignalR调试助手", "SignalR Debug Tool"},
+    {"连接", "Connect"},
+    {"断开", "Disconnect"},
+    {"连接设置", "Connection"},
+    {"模式选择", "Mode"},
+    {"显示设置", "Display"},
+    {"数据可视化", "Data Visualization"},
+    {"已连接客户端", "Connected Clients"},
+    {"编码", "Encoding"},
+    {"行间距", "Line Spacing"},
+    {"字号", "Font Size"},
+    {"监听端口", "Listen Port"},
+    {"SignalR 客户端", "SignalR Client"},
+    {"十六进制显示", "Hex Display"},
+    {"显示时间戳", "Show Timestamp"},
+    {"自动滚动", "Auto Scroll"},
+    {"通信日志", "Log"},
+    {"数据图表", "Chart"},
+    {"断开选中客户端", "Disconnect Selected"},
+    {"🟢 已连接", "● Connected"},
+    {"发送区", "Send"},
+    {"刷新", "Refresh"},
+    {"间隔:", "Interval:"},
+    {"Hex发送", "Hex Send"},
+    {"Enter发送", "Enter Send"},
+    {"自动发送", "Auto Send"},
+    {"输入要发送的消息...", "Enter message to send..."},
+    {"未发现可用数值 — 请检查数据", "No values found — check data"},
+    {"数值", "Value"},
+    {"时间", "Time"},
+    {"启用图表", "Enable Chart"},
+    {"预设模板", "Preset Templates"},
+    {"图表类型", "Chart Type"},
+    {"规则名称", "Rule Name"},
+    {"表达式 (正则/JSON路径)", "Expression (Regex/JSON)"},
+    {"添加规则", "Add Rule"},
+    {"智能分析", "Smart Analyze"},
+    {"时间窗口:", "Time Window:"},
+    {"清除图表数据", "Clear Chart Data"},
+    {"自定义", "Custom"},
+    {"温度/电压 折线", "Temp/Voltage Line"},
+    {"JSON 多字段", "JSON Multi-Field"},
+    {"百分比饼图", "Percentage Pie"},
+    {"频率柱状图", "Frequency Bar"},
+    {"折线图", "Line Chart"},
+    {"平滑曲线", "Smooth Curve"},
+    {"散点图", "Scatter Plot"},
+    {"面积图", "Area Chart"},
+    {"柱状图", "Bar Chart"},
+    {"饼图", "Pie Chart"},
+    // The backslash is part of the text: the panel's hint shows a regular expression.
+    {"例: temperature 或 data\\.value", "e.g. temperature or data\\.value"},
+};
+
+// Long combo boxes hold data (encodings, ports, ...) rather than captions.
+constexpr int MaxTranslatedComboItems = 19;
+
+// Labels that show only a sign: nothing to translate and nothing worth remembering.
+bool isSignOnly(const QString& text)
+{
+    return text == QStringLiteral("◆") || text == QStringLiteral("  ")
+           || text == QStringLiteral("●") || text == QStringLiteral("○");
+}
+
+// Switches one text of `holder`. The first Chinese text seen at a switch to English is
+// kept in `property` for good, so that going back restores exactly what the builder wrote.
+// The lookup uses the text shown now, so a text changed later is still translated.
+template <typename Setter>
+void switchText(QObject* holder, const QByteArray& property, const QString& shown, bool english,
+                Setter&& set, bool skipWhenUnchanged = false)
+{
+    if (shown.isEmpty())
+        return;
+    const QString remembered = holder->property(property.constData()).toString();
+    if (english) {
+        if (remembered.isEmpty())
+            holder->setProperty(property.constData(), shown);
+        const QString translated = LanguageManager::instance().translate(shown);
+        if (skipWhenUnchanged && translated == shown)
+            return;
+        set(translated);
+    } else if (!remembered.isEmpty()) {
+        set(remembered);
+    }
+}
+
+void switchWidget(QWidget* widget, bool english)
+{
+    const QByteArray origText("origText");
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (isSignOnly(label->text()))
+            return;
+        switchText(label, origText, label->text(), english,
+                   [label](const QString& text) { label->setText(text); });
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        switchText(button, origText, button->text(), english,
+                   [button](const QString& text) { button->setText(text); });
+    } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+        switchText(check, origText, check->text(), english,
+                   [check](const QString& text) { check->setText(text); });
+    } else if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
+        switchText(radio, origText, radio->text(), english,
+                   [radio](const QString& text) { radio->setText(text); });
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        switchText(group, origText, group->title(), english,
+                   [group](const QString& text) { group->setTitle(text); });
+    } else if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            switchText(tabs, "tab" + QByteArray::number(i), tabs->tabText(i), english,
+                       [tabs, i](const QString& text) { tabs->setTabText(i, text); });
+        }
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget)) {
+        switchText(plain, "origPH", plain->placeholderText(), english,
+                   [plain](const QString& text) { plain->setPlaceholderText(text); });
+    } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        switchText(line, "origPH", line->placeholderText(), english,
+                   [line](const QString& text) { line->setPlaceholderText(text); });
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        if (combo->count() > MaxTranslatedComboItems)
+            return;
+        for (int i = 0; i < combo->count(); ++i) {
+            switchText(combo, "origItem" + QByteArray::number(i), combo->itemText(i), english,
+                       [combo, i](const QString& text) { combo->setItemText(i, text); },
+                       /*skipWhenUnchanged=*/true);
+        }
+    }
+}
+
+} // namespace
 
 LanguageManager& LanguageManager::instance()
 {
@@ -8,9 +158,65 @@ LanguageManager& LanguageManager::instance()
     return manager;
 }
 
+LanguageManager::LanguageManager()
+{
+    for (const Row& row : Rows)
+        table.insert(QString::fromUtf8(row.chinese), QString::fromUtf8(row.english));
+}
+
+QString LanguageManager::translate(const QString& text) const
+{
+    if (!isEnglish())
+        return text;
+    return table.value(text, text);
+}
+
+void LanguageManager::addListener(std::function<void()> listener)
+{
+    listeners.push_back(Listener{false, nullptr, std::move(listener)});
+}
+
+void LanguageManager::addListener(QObject* context, std::function<void()> listener)
+{
+    listeners.push_back(Listener{true, context, std::move(listener)});
+}
+
+void LanguageManager::setLanguage(int index)
+{
+    const int wanted = index == 0 ? Chinese : English;
+    if (wanted == language)
+        return;
+    language = wanted;
+    // A listener may register further listeners; run the ones known at the switch.
+    const std::vector<Listener> current = listeners;
+    for (const Listener& listener : current) {
+        if (listener.tiedToContext && !listener.context)
+            continue;
+        listener.callback();
+    }
+}
+
 void applyLanguage(QWidget* root)
 {
-    Q_UNUSED(root);
+    if (!root)
+        return;
+    const bool english = LanguageManager::instance().isEnglish();
+
+    const QList<QWidget*> widgets = root->findChildren<QWidget*>(Qt::FindChildrenRecursively);
+    for (QWidget* widget : widgets)
+        switchWidget(widget, english);
+
+    const QString title = root->windowTitle();
+    if (title.isEmpty())
+        return;
+    const QString remembered = root->property("origTitle").toString();
+    if (english) {
+        if (remembered.isEmpty())
+            root->setProperty("origTitle", title);
+        root->setWindowTitle(LanguageManager::instance().translate(title));
+    } else if (!remembered.isEmpty()) {
+        root->setWindowTitle(remembered);
+    }
 }
 
 QComboBox* createLanguageSelector(QWidget* parent)
@@ -18,6 +224,17 @@ QComboBox* createLanguageSelector(QWidget* parent)
     auto* combo = new QComboBox(parent);
     combo->addItem(QStringLiteral("中文"), 0);
     combo->addItem(QStringLiteral("English"), 1);
+    LanguageManager& manager = LanguageManager::instance();
+    // Set before connecting, so that building a selector never runs the listeners.
+    combo->setCurrentIndex(manager.isEnglish() ? 1 : 0);
     combo->setFixedWidth(80);
+    combo->setStyleSheet(QStringLiteral(
+        "QComboBox { background: transparent; color: #94A3B8; border: 1px solid #2A3A4A; "
+        "border-radius: 3px; padding: 2px 6px; font-size: 11px; }"
+        "QComboBox:hover { border-color: #60A5FA; }"
+        "QComboBox QAbstractItemView { background: #0D1622; color: #F1F5F9; "
+        "selection-background-color: #1E3A5F; }"));
+    QObject::connect(combo, &QComboBox::currentIndexChanged, &manager,
+                     &LanguageManager::setLanguage);
     return combo;
 }

@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QWidget;
 
-// Placeholder of the run-time language switch.
+// Process-wide interface language. Every text is written in Chinese where its widget is
+// built; switching to English rewrites the texts of the registered window parts from a
+// built-in table (see applyLanguage), and switching back restores what they showed.
 class LanguageManager : public QObject
 {
     Q_OBJECT
@@ -16,17 +21,42 @@ class LanguageManager : public QObject
 public:
     static LanguageManager& instance();
 
-    bool isEnglish() const { return language == 1; }
-    QString translate(const QString& text) const { return text; }
-    void addListener(std::function<void()> listener) { Q_UNUSED(listener); }
+    bool isEnglish() const { return language == English; }
+    // English for a text that is exactly a key of the table; anything else, and every
+    // text in Chinese mode, comes back unchanged.
+    QString translate(const QString& text) const;
+
+    // Listeners run synchronously, in registration order, after every change of language.
+    void addListener(std::function<void()> listener);
+    // The same, for a listener that needs `context` alive: once the context is destroyed
+    // the listener is no longer run, so a window may register itself and still die first.
+    void addListener(QObject* context, std::function<void()> listener);
 
 public slots:
-    void setLanguage(int index) { Q_UNUSED(index); }
+    // Selector index: 0 is Chinese, anything else English.
+    void setLanguage(int index);
 
 private:
-    LanguageManager() = default;
-    int language = 0;
+    enum Language { Chinese = 0, English = 1 };
+
+    struct Listener
+    {
+        bool tiedToContext = false;
+        QPointer<QObject> context;
+        std::function<void()> callback;
+    };
+
+    LanguageManager();
+
+    int language = Chinese;
+    std::vector<Listener> listeners;
+    QMap<QString, QString> table;
 };
 
+// Applies the current language to every widget below root and to root's window title.
+// The Chinese texts are remembered in dynamic properties on the widgets the first time
+// English is applied, and written back when Chinese is applied.
 void applyLanguage(QWidget* root);
+
+// The header's language combo box ("中文", "English"), wired to LanguageManager::setLanguage.
 QComboBox* createLanguageSelector(QWidget* parent);
