@@ -3,6 +3,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include "LanguageManager.h"
 #include "LogInspect.h"
 #include "SignalRWidget.h"
 #include "SignalRWidgetProbe.h"
@@ -109,6 +110,30 @@ private slots:
         QCOMPARE(p.connectButton()->height(), 36);
         QCOMPARE(status->text(), QStringLiteral("⚫未连接"));
         QCOMPARE(logLines(p.comm()).last(), QStringLiteral("SYS 已断开"));
+    }
+
+    // The language walk must not bring back a status text from an earlier state.
+    void statusLabelSurvivesLanguageSwitches()
+    {
+        SignalRWidget w;
+        SignalRWidgetProbe p(w);
+        auto* status = w.findChild<QLabel*>(QStringLiteral("connStatus"));
+        LanguageManager::instance().setLanguage(1);
+        p.serverRadio()->setChecked(true);
+        QTcpServer probe;
+        probe.listen(QHostAddress::Any, 0);
+        p.portSpin()->setValue(probe.serverPort());
+        probe.close();
+        w.toggleConnection();
+        QCOMPARE(status->text(), QStringLiteral("🟢 Connected"));
+        LanguageManager::instance().setLanguage(0);
+        QCOMPARE(status->text(), QStringLiteral("🟢 已连接"));
+        w.disconnectAll();
+        QCOMPARE(status->text(), QStringLiteral("⚫未连接"));
+        LanguageManager::instance().setLanguage(1);
+        QCOMPARE(status->text(), QStringLiteral("○ Disconnected"));
+        p.sendEdit()->setFocus();
+        LanguageManager::instance().setLanguage(0);
     }
 };
 

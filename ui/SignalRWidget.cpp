@@ -120,7 +120,13 @@ void SignalRWidget::setupUI()
     connect(fontSizeSpin, &QSpinBox::valueChanged, logView, &LogViewWidget::setFontSize);
 
     applyLanguage(this);
-    LanguageManager::instance().addListener([this] { applyLanguage(this); });
+    LanguageManager::instance().addListener(this, [this] {
+        applyLanguage(this);
+        // The walk restores the status text remembered at the first switch, which may
+        // belong to an earlier connection state.
+        if (statusShown)
+            updateStatusLabel();
+    });
 }
 
 QWidget* SignalRWidget::createControlPanel()
@@ -317,6 +323,7 @@ void SignalRWidget::updateStatusLabel()
     auto* label = findChild<QLabel*>(QStringLiteral("connStatus"));
     if (!label)
         return;
+    statusShown = true;
     const bool english = LanguageManager::instance().isEnglish();
     if (running) {
         label->setText(english ? QStringLiteral("🟢 Connected") : QStringLiteral("🟢 已连接"));

@@ -134,5 +134,7 @@ private:
     bool running = false;
     // True from the handshake request until the first record answers it.
     bool awaitingHandshake = false;
+    // True once the status label shows a state rather than its initial text.
+    bool statusShown = false;
     QComboBox* languageCombo = nullptr;
 };

@@ -22,6 +22,7 @@
 
 #include "CommunicationBase.h"
 #include "HubProtocol.h"
+#include "LanguageManager.h"
 #include "PayloadCodec.h"
 
 QWidget* SignalRWidget::createSendArea()
@@ -128,7 +129,9 @@ bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)
         return false;
     case QEvent::FocusOut:
         if (sendEdit->toPlainText().isEmpty())
-            sendEdit->setPlaceholderText(QStringLiteral("输入要发送的消息..."));
+            sendEdit->setPlaceholderText(LanguageManager::instance().isEnglish()
+                                             ? QStringLiteral("Enter message to send...")
+                                             : QStringLiteral("输入要发送的消息..."));
         return false;
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
