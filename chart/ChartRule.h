@@ -19,4 +19,9 @@ struct ChartRule
     QString pattern;
 };
 
+// The method a hand-typed expression gets: anything that looks like regular-expression
+// syntax is a regex with capture, everything else a dotted JSON path. "." alone is not
+// regex syntax here, so "data.value" stays a path.
+ExtractMethod methodForExpression(const QString& expression);
+
 Q_DECLARE_METATYPE(ChartRule)

@@ -1,0 +1,100 @@
+// Cost of charting with every series full: six series at the sample cap, the chart built
+// for one type at a time, then values appended one by one (each refreshes the chart) and
+// bare refreshes. Prints the mean time per appended value and per refresh.
+
+#include <QApplication>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+#include <cstdio>
+
+#include "ChartEngine.h"
+#include "ChartSeriesData.h"
+
+namespace {
+
+constexpr int SeriesCount = 6;
+constexpr int Appends = 300;
+constexpr int Refreshes = 300;
+
+void addRules(ChartEngine& engine)
+{
+    auto* nameEdit = engine.panel->findChild<QLineEdit*>(QStringLiteral("ruleNameEdit"));
+    auto* exprEdit = engine.panel->findChild<QLineEdit*>(QStringLiteral("ruleExprEdit"));
+    for (int i = 0; i < SeriesCount; ++i) {
+        nameEdit->setText(QStringLiteral("s%1").arg(i));
+        exprEdit->setText(QStringLiteral("v%1=(\\d+)").arg(i));
+        engine.onAddRule();
+    }
+}
+
+// Fills every series to the cap directly, without refreshing, spread over the last
+// 50 seconds so that all samples lie inside the default 60-second window.
+void fillToCap(ChartEngine& engine)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int s = 0; s < engine.series().size(); ++s) {
+        ChartSeriesData* data = engine.series().at(s);
+        for (qsizetype i = 0; i < ChartSeriesData::MaxSamples; ++i)
+            data->append(now - 50000 + i * 10, double((i * 7 + s * 13) % 100));
+    }
+}
+
+double perCallMicros(const QElapsedTimer& timer, int calls)
+{
+    return double(timer.nsecsElapsed()) / 1000.0 / calls;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    ChartEngine engine;
+    engine.chartView->resize(1000, 640);
+    addRules(engine);
+    fillToCap(engine);
+    const QList<ChartRule> rules = engine.rules();
+
+    std::printf("%d series at %lld samples each\n", SeriesCount, static_cast<long long>(ChartSeriesData::MaxSamples));
+    std::printf("%-6s %16s %18s %22s\n", "type", "per value (us)", "per refresh (us)", "per value+paint (us)");
+
+    const struct
+    {
+        const char* name;
+        ChartEngine::ChartType type;
+    } types[] = {{"line", ChartEngine::Line}, {"area", ChartEngine::Area}, {"bar", ChartEngine::Bar}, {"pie", ChartEngine::Pie}};
+
+    for (const auto& entry : types) {
+        engine.onChartTypeChanged(entry.type);
+        engine.refresh();
+
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < Appends; ++i)
+            engine.appendValue(rules.at(i % SeriesCount), double(i % 100));
+        const double perValue = perCallMicros(timer, Appends);
+
+        timer.restart();
+        for (int i = 0; i < Refreshes; ++i)
+            engine.refresh();
+        const double perRefresh = perCallMicros(timer, Refreshes);
+
+        // The same appends with the view painted after each one, as on screen.
+        timer.restart();
+        for (int i = 0; i < Appends / 10; ++i) {
+            engine.appendValue(rules.at(i % SeriesCount), double(i % 100));
+            engine.chartView->grab();
+        }
+        const double perPainted = perCallMicros(timer, Appends / 10);
+
+        std::printf("%-6s %16.1f %18.1f %22.1f\n", entry.name, perValue, perRefresh, perPainted);
+    }
+    return 0;
+}
