@@ -60,6 +60,12 @@ int main(int argc, char* argv[])
     child<QPushButton>(client, QStringLiteral("连接"))->click();
     QTest::qWait(800);
 
+    // A chart rule on the client, fed by values the simulated hub pushes.
+    client.findChild<QCheckBox*>(QStringLiteral("enableCheck"))->setChecked(true);
+    client.findChild<QLineEdit*>(QStringLiteral("ruleNameEdit"))->setText(QStringLiteral("温度"));
+    client.findChild<QLineEdit*>(QStringLiteral("ruleExprEdit"))->setText(QStringLiteral("data.value"));
+    child<QPushButton>(client, QStringLiteral("添加规则"))->click();
+
     auto* clientEdit = client.findChild<QPlainTextEdit*>();
     for (const char* text : {"hello from the client", "{\"data\":{\"value\":21.5}}"}) {
         clientEdit->setPlainText(QString::fromUtf8(text));
@@ -72,9 +78,18 @@ int main(int argc, char* argv[])
         child<QPushButton>(server, QStringLiteral("刷新"))->click();
         QTest::qWait(150);
     }
+    for (int i = 0; i < 24; ++i) {
+        const double value = 20.0 + i * 0.4 + ((i * 7) % 5) * 0.6;
+        serverEdit->setPlainText(QStringLiteral("{\"data\":{\"value\":%1}}").arg(value));
+        child<QPushButton>(server, QStringLiteral("刷新"))->click();
+        QTest::qWait(120);
+    }
     QTest::qWait(400);
 
     server.grab().save(out + QStringLiteral("/server-mode.png"));
     client.grab().save(out + QStringLiteral("/client-mode.png"));
+    client.findChild<QTabWidget*>()->setCurrentIndex(1);
+    QTest::qWait(600);
+    client.grab().save(out + QStringLiteral("/chart.png"));
     return 0;
 }
