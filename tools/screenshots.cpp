@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -91,5 +92,16 @@ int main(int argc, char* argv[])
     client.findChild<QTabWidget*>()->setCurrentIndex(1);
     QTest::qWait(600);
     client.grab().save(out + QStringLiteral("/chart.png"));
+    if (qEnvironmentVariableIsSet("KORVAHUB_SHOT_ALL_CHARTS")) {
+        auto* type = client.findChild<QComboBox*>(QStringLiteral("chartTypeCombo"));
+        const char* names[] = {"line", "spline", "scatter", "area", "bar", "pie"};
+        for (int i = 0; i < 6; ++i) {
+            type->setCurrentIndex(i);
+            serverEdit->setPlainText(QStringLiteral("{\"data\":{\"value\":%1}}").arg(25 + i));
+            child<QPushButton>(server, QStringLiteral("刷新"))->click();
+            QTest::qWait(700);
+            client.grab().save(out + QStringLiteral("/chart-%1.png").arg(QLatin1String(names[i])));
+        }
+    }
     return 0;
 }
