@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Node.js packages of the interop tests (tests/interop/node) when they are
+# missing or no longer match the lock file. Without node and npm it does nothing: the
+# test that needs them skips itself. Safe to run any number of times.
+set -euo pipefail
+cd "$(dirname "$0")/../tests/interop/node"
+
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    echo "setup-interop: node or npm not found; the Node.js interop test will be skipped"
+    exit 0
+fi
+
+# The stamp holds the checksum of the manifest and lock file that node_modules was
+# installed from, so a changed lock file reinstalls whatever the file times say.
+stamp=node_modules/.korvahub-installed
+want=$(cat package.json package-lock.json | sha256sum | cut -d' ' -f1)
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] \
+    && [ -f node_modules/@microsoft/signalr/package.json ]; then
+    exit 0
+fi
+
+echo "setup-interop: installing the Node.js packages of the interop tests"
+npm ci --no-audit --no-fund --loglevel=error >/dev/null
+echo "$want" >"$stamp"
