@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/setup-deps.sh
+# The interop suite's JavaScript client (skipped by its test when Node.js is absent).
+./scripts/setup-interop.sh
 
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)

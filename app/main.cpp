@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
     RunLog::instance().init(QStringLiteral("Korvahub"));
     QApplication::setApplicationName(QStringLiteral("Korvahub"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    // Ties the window to its desktop entry (icon and name in docks on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("korvahub"));
 
     QString themePath = QStringLiteral(":/styles/DarkTheme.qss");
     if (!QFile::exists(themePath))

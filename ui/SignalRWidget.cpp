@@ -26,17 +26,12 @@
 
 #include "AdBanner.h"
 #include "ChartEngine.h"
+#include "Documentation.h"
 #include "CommunicationBase.h"
 #include "HubProtocol.h"
 #include "LanguageManager.h"
 #include "LogViewWidget.h"
 #include "ValueExtractor.h"
-
-namespace {
-
-const char* const DocumentationUrl = "https://korvahub.dev/docs/signalr";
-
-} // namespace
 
 SignalRWidget::SignalRWidget(QWidget* parent)
     : QWidget(parent)
@@ -102,7 +97,7 @@ void SignalRWidget::setupUI()
     headerLayout->addWidget(status);
     root->addWidget(header);
     connect(docButton, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(DocumentationUrl))); });
+            [] { QDesktopServices::openUrl(documentationUrl()); });
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(16, 4, 16, 12);
