@@ -3,7 +3,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <QWebSocket>
 
@@ -12,21 +11,14 @@
 #include "LogInspect.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
+
+using namespace HubTestKit;
 
 namespace {
 
-const QString Handshake = QStringLiteral("{\"protocol\":\"json\",\"version\":1}\x1e");
-constexpr int Timeout = 5000;
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
+const QString Handshake = HubProtocol::handshakeRequest();
 
 } // namespace
 
@@ -36,15 +28,6 @@ class TestHubClient : public QObject
     Q_OBJECT
 
 private:
-    // Connects the window to the hub and waits for the handshake request.
-    void connectTo(SignalRWidgetProbe& p, RecordingHub& hub)
-    {
-        p.hubUrlEdit()->setText(hub.url().toString());
-        p.w.toggleConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(hub.received.contains(Handshake), Timeout);
-        QVERIFY(p.running());
-    }
-
     QStringList logSince(const CommunicationBase* comm, qsizetype from)
     {
         return logLines(comm).mid(from);
@@ -122,7 +105,7 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         const qsizetype before = logLines(p.comm()).size();
         hub.sendToAll(answer);
         QTRY_COMPARE_WITH_TIMEOUT(logSince(p.comm(), before).size(), expected.size(), Timeout);
@@ -156,7 +139,7 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         hub.sendToAll(QStringLiteral("{}\x1e"));
         QTRY_VERIFY_WITH_TIMEOUT(logContains(p.comm(), "SYS SignalR协议握手成功"), Timeout);
         const qsizetype before = logLines(p.comm()).size();
@@ -171,7 +154,7 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         hub.sendToAll(QStringLiteral("{}\x1e"));
         hub.sendToAll(QStringLiteral("中文\x1e"));
         QTRY_COMPARE_WITH_TIMEOUT(p.comm()->rxBytes(), qint64(6), Timeout); // UTF-8
@@ -186,11 +169,11 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         p.subscribeEdit()->setText(QStringLiteral("Live"));
         w.addSubscription();
-        QTRY_COMPARE_WITH_TIMEOUT(hub.received.size(), 2, Timeout);
-        QVERIFY(hub.received.at(1).startsWith(QStringLiteral("{\"arguments\":[\"Live\"]")));
+        QTRY_COMPARE_WITH_TIMEOUT(hub.received.size(), 1, Timeout);
+        QVERIFY(hub.received.at(0).startsWith(QStringLiteral("{\"arguments\":[\"Live\"]")));
         QCOMPARE(logLines(p.comm()).count("SYS 已订阅方法 Live"), 2);
         QVERIFY(p.subscribeEdit()->text().isEmpty());
 
@@ -206,7 +189,7 @@ private slots:
         QVERIFY(p.subscriptions().isEmpty());
         QVERIFY(logContains(p.comm(), "SYS 已取消订阅 Live"));
         QTest::qWait(0);
-        QCOMPARE(hub.received.size(), 2);
+        QCOMPARE(hub.received.size(), 1);
     }
 
     void hubClosesConnection()
@@ -215,7 +198,7 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         hub.closeAll();
         QTRY_VERIFY_WITH_TIMEOUT(!p.running(), Timeout);
         QCOMPARE(logLines(p.comm()).last(), QStringLiteral("SYS SignalR连接已断开"));
@@ -228,7 +211,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        p.hubUrlEdit()->setText(QStringLiteral("ws://127.0.0.1:%1/hub").arg(closedPort()));
+        p.hubUrlEdit()->setText(QStringLiteral("ws://127.0.0.1:%1/hub").arg(unusedPort()));
         w.toggleConnection();
         QTRY_VERIFY_WITH_TIMEOUT(
             logLines(p.comm()).filter(QStringLiteral("SYS 连接错误: ")).size() == 1, Timeout);
@@ -281,7 +264,7 @@ private slots:
         SignalRWidgetProbe p(w);
         QCOMPARE(p.maxMessageBytes(), quint64(64 * 1024 * 1024));
         p.maxMessageBytes() = 1024 * 1024; // the same rule at a size a test can afford
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         hub.sendToAll(QStringLiteral("{}\x1e"));
         hub.sendToAll(QString(1024 * 1024 + 16, QLatin1Char('x')));
         QTRY_VERIFY_WITH_TIMEOUT(!p.running(), Timeout);

@@ -16,39 +16,10 @@
 #include "CommunicationBase.h"
 #include "LogInspect.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
 
-namespace {
-
-constexpr int Timeout = 5000;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
-
-// A test-side WebSocket client that records what the simulated hub sends it.
-struct Peer
-{
-    std::unique_ptr<QWebSocket> socket = std::make_unique<QWebSocket>();
-    QStringList received;
-
-    explicit Peer(quint16 port, const QString& path = QStringLiteral("/debughub"))
-    {
-        QObject::connect(socket.get(), &QWebSocket::textMessageReceived, socket.get(),
-                         [this](const QString& text) { received.append(text); });
-        socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port).arg(path)));
-    }
-    // How the server names this client: an IPv4 peer of a dual-stack listener.
-    QString identifier() const
-    {
-        return QStringLiteral("::ffff:127.0.0.1:%1").arg(socket->localPort());
-    }
-};
-
-} // namespace
+using namespace HubTestKit;
 
 // The simulated hub: listening, the client list, what clients send, pushing and stopping.
 class TestHubServer : public QObject
@@ -56,15 +27,6 @@ class TestHubServer : public QObject
     Q_OBJECT
 
 private:
-    void startServer(SignalRWidgetProbe& p)
-    {
-        p.serverRadio()->setChecked(true);
-        p.portSpin()->setValue(freePort());
-        p.w.toggleConnection();
-        QVERIFY(p.running());
-        QVERIFY(p.server());
-    }
-
     void waitForClients(SignalRWidgetProbe& p, std::vector<std::unique_ptr<Peer>>& peers)
     {
         for (auto& peer : peers)
@@ -78,7 +40,7 @@ private slots:
         SignalRWidget w;
         SignalRWidgetProbe p(w);
         p.hubPathEdit()->setText(QStringLiteral("/debughub"));
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         const int port = p.portSpin()->value();
         QCOMPARE(logLines(p.comm()),
                  QStringList({QStringLiteral("SYS SignalR服务器已启动: http://localhost:%1/debughub").arg(port),
@@ -108,7 +70,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value(), QStringLiteral("/any/other")));
@@ -128,7 +90,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
@@ -148,7 +110,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         p.sendEdit()->setPlainText(QStringLiteral("abc"));
         w.sendData();
         QCOMPARE(logLines(p.comm()).last(), QStringLiteral("TX abc"));
@@ -169,7 +131,7 @@ private slots:
         QFETCH(int, leaving);
         auto w = std::make_unique<SignalRWidget>();
         SignalRWidgetProbe p(*w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         for (int i = 0; i < clients; ++i)
             peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
@@ -204,7 +166,7 @@ private slots:
     {
         auto w = std::make_unique<SignalRWidget>();
         SignalRWidgetProbe p(*w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         for (int i = 0; i < 3; ++i)
             peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
@@ -218,7 +180,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
         waitForClients(p, peers);
@@ -237,7 +199,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         std::vector<std::unique_ptr<Peer>> peers;
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
         peers.push_back(std::make_unique<Peer>(p.portSpin()->value()));
@@ -256,7 +218,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        startServer(p);
+        QVERIFY(startWindowServer(p));
         for (int round = 0; round < 3; ++round) {
             std::vector<std::unique_ptr<Peer>> peers;
             for (int i = 0; i < 20; ++i)

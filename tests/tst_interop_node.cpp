@@ -10,12 +10,12 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
 
 #include "CommunicationBase.h"
 #include "LogInspect.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
 
 namespace {
@@ -30,13 +30,6 @@ const QString PushText = QStringLiteral("pushed-by-korvahub");
 const QString EchoText = QStringLiteral("ping-from-node");
 const QString Handshake = QStringLiteral("{\"protocol\":\"json\",\"version\":1}\x1e");
 const QString ConnectedPrefix = QStringLiteral("SYS 客户端连接 ");
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
 
 // The hub message carried by one received log entry, or an empty object when the entry
 // is not exactly one JSON object followed by the record separator.
@@ -119,10 +112,7 @@ private slots:
     {
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        p.serverRadio()->setChecked(true);
-        p.portSpin()->setValue(freePort());
-        w.toggleConnection();
-        QVERIFY(p.running());
+        QVERIFY(HubTestKit::startWindowServer(p));
         const int port = p.portSpin()->value();
 
         NodeClient node;

@@ -1,11 +1,11 @@
 #include <QLabel>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTest>
 
 #include "LanguageManager.h"
 #include "LogInspect.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
 
 // The window's shape: defaults, the mode switch, the connect button and status label.
@@ -86,12 +86,7 @@ private slots:
         SignalRWidget w;
         SignalRWidgetProbe p(w);
         auto* status = w.findChild<QLabel*>(QStringLiteral("connStatus"));
-        p.serverRadio()->setChecked(true);
-        QTcpServer probe;
-        probe.listen(QHostAddress::Any, 0);
-        p.portSpin()->setValue(probe.serverPort());
-        probe.close();
-        w.toggleConnection();
+        QVERIFY(HubTestKit::startWindowServer(p));
         QVERIFY(p.running());
         QCOMPARE(p.connectButton()->text(), QStringLiteral("断开"));
         QVERIFY(p.connectButton()->styleSheet().contains(QStringLiteral("#EF4444")));
@@ -119,12 +114,7 @@ private slots:
         SignalRWidgetProbe p(w);
         auto* status = w.findChild<QLabel*>(QStringLiteral("connStatus"));
         LanguageManager::instance().setLanguage(1);
-        p.serverRadio()->setChecked(true);
-        QTcpServer probe;
-        probe.listen(QHostAddress::Any, 0);
-        p.portSpin()->setValue(probe.serverPort());
-        probe.close();
-        w.toggleConnection();
+        QVERIFY(HubTestKit::startWindowServer(p));
         QCOMPARE(status->text(), QStringLiteral("🟢 Connected"));
         LanguageManager::instance().setLanguage(0);
         QCOMPARE(status->text(), QStringLiteral("🟢 已连接"));

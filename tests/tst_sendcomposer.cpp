@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSpinBox>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QWebSocket>
@@ -15,12 +14,10 @@
 #include "LogInspect.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
 
 namespace {
-
-const QString Handshake = QStringLiteral("{\"protocol\":\"json\",\"version\":1}\x1e");
-constexpr int Timeout = 5000;
 
 QString clientInvocation(const QString& argument, int id, const QString& method = QStringLiteral("SendMessage"))
 {
@@ -32,20 +29,13 @@ QString clientInvocation(const QString& argument, int id, const QString& method 
 
 } // namespace
 
+using namespace HubTestKit;
+
 // The send composer: payload building, invocation bytes and numbering, Enter handling
 // and auto-send, in client mode against a recording hub and in server mode.
 class TestSendComposer : public QObject
 {
     Q_OBJECT
-
-private:
-    void connectTo(SignalRWidgetProbe& p, RecordingHub& hub)
-    {
-        p.hubUrlEdit()->setText(hub.url().toString());
-        p.w.toggleConnection();
-        QTRY_VERIFY_WITH_TIMEOUT(hub.received.contains(Handshake), Timeout);
-        hub.received.clear();
-    }
 
 private slots:
     void clientInvocationBytesAndNumbering()
@@ -60,7 +50,7 @@ private slots:
         QCOMPARE(p.invocationCounter(), 3);
         QVERIFY(p.comm()->entries().isEmpty());
 
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         const qsizetype before = logLines(p.comm()).size();
         w.sendData();
         QTRY_COMPARE_WITH_TIMEOUT(hub.received, QStringList({clientInvocation("hi", 3)}), Timeout);
@@ -113,19 +103,11 @@ private slots:
         QFETCH(QStringList, logged);
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        p.serverRadio()->setChecked(true);
-        QTcpServer portProbe;
-        portProbe.listen(QHostAddress::Any, 0);
-        p.portSpin()->setValue(portProbe.serverPort());
-        portProbe.close();
-        w.toggleConnection();
-        QVERIFY(p.running());
-        QWebSocket peer;
-        QStringList received;
-        connect(&peer, &QWebSocket::textMessageReceived, this,
-                [&received](const QString& t) { received.append(t); });
-        peer.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(p.portSpin()->value())));
+        QVERIFY(startWindowServer(p));
+        Peer peer(p.portSpin()->value());
+        QVERIFY(peer.waitConnected());
         QTRY_COMPARE_WITH_TIMEOUT(p.serverClients().size(), 1, Timeout);
+        QStringList& received = peer.received;
 
         p.encodingCombo()->setCurrentText(encoding);
         p.hexSendCheck()->setChecked(hex);
@@ -155,7 +137,7 @@ private slots:
         QVERIFY(hub.listen());
         SignalRWidget w;
         SignalRWidgetProbe p(w);
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         p.encodingCombo()->setCurrentText(QStringLiteral("GB2312"));
         p.sendEdit()->setPlainText(QStringLiteral("中文"));
         w.sendData();
@@ -225,7 +207,7 @@ private slots:
         p.intervalSpin()->setValue(20);
         p.autoSendCheck()->setChecked(true); // idle: the timer does not start
         QVERIFY(!p.autoSendTimer()->isActive());
-        connectTo(p, hub);
+        QVERIFY(connectWindow(p, hub));
         QVERIFY(!p.autoSendTimer()->isActive()); // nor does a later connection start it
 
         p.sendEdit()->setPlainText(QStringLiteral("tick"));

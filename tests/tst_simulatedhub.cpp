@@ -1,5 +1,4 @@
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTest>
 #include <QWebSocket>
 
@@ -10,33 +9,22 @@
 #include "LogInspect.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
+#include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"
 #include "SimulatedHubMethods.h"
 
 namespace {
 
-constexpr int Timeout = 5000;
-const QString Handshake = QStringLiteral("{\"protocol\":\"json\",\"version\":1}\x1e");
+const QString Handshake = HubProtocol::handshakeRequest();
 
 QJsonObject object(const char* json)
 {
     return QJsonDocument::fromJson(QByteArray(json)).object();
 }
 
-struct Peer
-{
-    std::unique_ptr<QWebSocket> socket = std::make_unique<QWebSocket>();
-    QStringList received;
-
-    explicit Peer(quint16 port)
-    {
-        QObject::connect(socket.get(), &QWebSocket::textMessageReceived, socket.get(),
-                         [this](const QString& text) { received.append(text); });
-        socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/debughub").arg(port)));
-    }
-};
-
 } // namespace
+
+using namespace HubTestKit;
 
 // The simulated hub as the official clients need it (handshake answer, pings, hub
 // methods, completions, close) and the client's keep-alive.
@@ -48,29 +36,18 @@ private:
     std::unique_ptr<SignalRWidget> window;
     std::unique_ptr<SignalRWidgetProbe> probe;
 
-    void startServer()
+    void startServer(int keepAliveMs = 15000)
     {
         window = std::make_unique<SignalRWidget>();
         probe = std::make_unique<SignalRWidgetProbe>(*window);
-        probe->serverRadio()->setChecked(true);
-        QTcpServer free;
-        free.listen(QHostAddress::Any, 0);
-        probe->portSpin()->setValue(free.serverPort());
-        free.close();
-        window->toggleConnection();
-        QVERIFY(probe->running());
+        probe->keepAliveMs() = keepAliveMs;
+        QVERIFY(startWindowServer(*probe));
     }
 
     std::unique_ptr<Peer> handshakenPeer()
     {
-        auto peer = std::make_unique<Peer>(quint16(probe->portSpin()->value()));
-        if (!QTest::qWaitFor([&] { return peer->socket->state() == QAbstractSocket::ConnectedState; }, Timeout))
-            return nullptr;
-        peer->socket->sendTextMessage(Handshake);
-        if (!QTest::qWaitFor([&] { return peer->received.contains(QStringLiteral("{}\x1e")); }, Timeout))
-            return nullptr;
-        peer->received.clear();
-        return peer;
+        auto peer = std::make_unique<Peer>(probe->portSpin()->value());
+        return peer->handshake() ? std::move(peer) : nullptr;
     }
 
 private slots:
@@ -152,7 +129,7 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(bool, closes);
         startServer();
-        Peer peer(quint16(probe->portSpin()->value()));
+        Peer peer(probe->portSpin()->value());
         QTRY_COMPARE_WITH_TIMEOUT(peer.socket->state(), QAbstractSocket::ConnectedState, Timeout);
         const qsizetype before = logLines(probe->comm()).size();
         peer.socket->sendTextMessage(request);
@@ -197,18 +174,10 @@ private slots:
 
     void serverPingsOnlyHandshakenQuietClients()
     {
-        window = std::make_unique<SignalRWidget>();
-        probe = std::make_unique<SignalRWidgetProbe>(*window);
-        probe->keepAliveMs() = 100;
-        probe->serverRadio()->setChecked(true);
-        QTcpServer free;
-        free.listen(QHostAddress::Any, 0);
-        probe->portSpin()->setValue(free.serverPort());
-        free.close();
-        window->toggleConnection();
+        startServer(100);
         auto handshaken = handshakenPeer();
         QVERIFY(handshaken);
-        Peer silent(quint16(probe->portSpin()->value()));
+        Peer silent(probe->portSpin()->value());
         QTRY_VERIFY_WITH_TIMEOUT(handshaken->received.size() >= 2, Timeout);
         QCOMPARE(handshaken->received.first(), QStringLiteral("{\"type\":6}\x1e"));
         QVERIFY(silent.received.isEmpty());
