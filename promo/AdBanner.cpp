@@ -24,6 +24,9 @@ constexpr int RotateIntervalMs = 5000;
 // Pictures are banner-sized; anything larger is not one, and must not fill memory.
 constexpr qint64 MaxPictureBytes = 4 * 1024 * 1024;
 
+// A feed is a handful of short items; a larger answer is not one.
+constexpr qint64 MaxFeedBytes = 1024 * 1024;
+
 const char* const IsImageRequestProperty = "isImageRequest";
 const char* const ImageUrlProperty = "adImageUrl";
 
@@ -76,7 +79,12 @@ void AdBanner::fetchAds()
 {
     QNetworkRequest request(AdFeed::feedUrl(m_serviceUrl, m_product));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    m_network->get(request);
+    QNetworkReply* reply = m_network->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [reply](qint64 received, qint64 total) {
+                if (received > MaxFeedBytes || total > MaxFeedBytes)
+                    reply->abort();
+            });
 }
 
 void AdBanner::onAdsLoaded(QNetworkReply* reply)
@@ -91,7 +99,8 @@ void AdBanner::onAdsLoaded(QNetworkReply* reply)
         loadFallbackAds();
         return;
     }
-    const QList<AdItem> items = AdFeed::parse(reply->readAll());
+    const QByteArray body = reply->read(MaxFeedBytes + 1);
+    const QList<AdItem> items = body.size() > MaxFeedBytes ? QList<AdItem>() : AdFeed::parse(body);
     if (items.isEmpty()) {
         loadFallbackAds();
         return;
