@@ -7,7 +7,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 for b in build/bench/bench_*; do
-    [ -x "$b" ] || continue
+    [ -f "$b" ] && [ -x "$b" ] || continue
     echo "== $(basename "$b")"
     "$b"
 done

@@ -4,6 +4,7 @@
 #include "SignalRWidget.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,7 +34,7 @@ void SignalRWidget::connectClient()
     socket->setMaxAllowedIncomingFrameSize(maxMessageBytes);
     connect(socket, &QWebSocket::connected, this, &SignalRWidget::onWsConnected);
     connect(socket, &QWebSocket::disconnected, this, &SignalRWidget::onWsDisconnected);
-    connect(socket, &QWebSocket::textMessageReceived, this, &SignalRWidget::onWsTextReceived);
+    connect(socket, &QWebSocket::textMessageReceived, this, &SignalRWidget::queueWsText);
     // Qt 6.4 names the signal error(); errorOccurred arrived in 6.5.
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this, socket] { onWsError(socket); });
@@ -45,8 +46,33 @@ void SignalRWidget::connectClient()
     awaitingHandshake = false;
 }
 
+void SignalRWidget::queueWsText(const QString& message)
+{
+    // The socket hands over everything the kernel had buffered in one go, thousands of
+    // messages in a flood; handling them later, in slices, keeps the window responsive.
+    inbound.append(message);
+    if (!inboundTimer->isActive())
+        inboundTimer->start();
+}
+
+void SignalRWidget::processInbound(qint64 budgetNs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!inbound.isEmpty()) {
+        onWsTextReceived(inbound.takeFirst());
+        if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs)
+            break;
+    }
+    if (inbound.isEmpty())
+        inboundTimer->stop();
+    else
+        inboundTimer->start();
+}
+
 void SignalRWidget::discardClientSocket()
 {
+    processInbound(-1); // what the earlier socket delivered is still logged
     if (!clientSocket)
         return;
     QWebSocket* old = clientSocket;
@@ -191,6 +217,8 @@ void SignalRWidget::removeSubscription()
 
 void SignalRWidget::onWsDisconnected()
 {
+    // Everything received before the disconnection is logged before it.
+    processInbound(-1);
     // A socket that never connected failed to: the user needs the reason, not a
     // disconnection. (On Qt 6.4 the error signal comes only after this one.)
     const bool failedAttempt = !running && clientSocket
@@ -199,8 +227,19 @@ void SignalRWidget::onWsDisconnected()
         onWsError(clientSocket);
     else
         comm->logSystemMessage(QStringLiteral("SignalR连接已断开"));
-    if (clientSocket && clientSocket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
-        comm->logSystemMessage(oversizeMessage());
+    if (clientSocket && !failedAttempt) {
+        // Say why when the close was not an ordinary one (a protocol error of either side).
+        const QWebSocketProtocol::CloseCode code = clientSocket->closeCode();
+        if (code == QWebSocketProtocol::CloseCodeTooMuchData) {
+            comm->logSystemMessage(oversizeMessage());
+        } else if (code != QWebSocketProtocol::CloseCodeNormal
+                   && code != QWebSocketProtocol::CloseCodeGoingAway) {
+            const QString reason = clientSocket->closeReason();
+            comm->logSystemMessage(QStringLiteral("关闭代码 %1%2")
+                                       .arg(int(code))
+                                       .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+        }
+    }
     if (clientSocket) {
         clientSocket->deleteLater();
         clientSocket = nullptr;
@@ -214,6 +253,7 @@ void SignalRWidget::onWsDisconnected()
 
 void SignalRWidget::disconnectAll()
 {
+    processInbound(-1);
     autoSendTimer->stop();
     clientKeepAlive->stop();
     if (clientSocket) {

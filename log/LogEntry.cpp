@@ -1,9 +1,10 @@
 #include "LogEntry.h"
 
+#include "LocalClock.h"
 #include "PayloadCodec.h"
 
 LogEntry::LogEntry(Direction direction, const QByteArray& payload, const QString& encodingName)
-    : timestamp(QDateTime::currentDateTime())
+    : timestamp(LocalClock::now())
     , direction(direction)
     , data(payload)
     , hexText(PayloadCodec::toHexString(payload))
@@ -13,7 +14,7 @@ LogEntry::LogEntry(Direction direction, const QByteArray& payload, const QString
 }
 
 LogEntry::LogEntry(const QString& message)
-    : timestamp(QDateTime::currentDateTime())
+    : timestamp(LocalClock::now())
     , direction(SYS)
     , text(message)
     , hexText(message)
@@ -22,7 +23,24 @@ LogEntry::LogEntry(const QString& message)
 
 QString LogEntry::timeString() const
 {
-    return timestamp.toString(QStringLiteral("HH:mm:ss.zzz"));
+    if (!timestamp.isValid())
+        return QString();
+    // Written by hand: every row of a flood needs one, and the pattern-driven formatter
+    // costs several times more.
+    const QTime t = timestamp.time();
+    const int fields[] = {t.hour(), t.minute(), t.second()};
+    QString out(12, Qt::Uninitialized);
+    QChar* d = out.data();
+    for (int i = 0; i < 3; ++i) {
+        *d++ = QLatin1Char(char('0' + fields[i] / 10));
+        *d++ = QLatin1Char(char('0' + fields[i] % 10));
+        *d++ = QLatin1Char(i < 2 ? ':' : '.');
+    }
+    const int ms = t.msec();
+    *d++ = QLatin1Char(char('0' + ms / 100));
+    *d++ = QLatin1Char(char('0' + ms / 10 % 10));
+    *d++ = QLatin1Char(char('0' + ms % 10));
+    return out;
 }
 
 QString LogEntry::directionTag() const

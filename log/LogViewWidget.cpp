@@ -235,6 +235,8 @@ void LogViewWidget::flushPendingItems()
 
     logOutput->setUpdatesEnabled(false);
     const QString gap = QStringLiteral("  ");
+    QStringList lines;
+    lines.reserve(batch.size());
     for (const LogEntry& entry : std::as_const(batch)) {
         QString line;
         if (showTimestamp)
@@ -249,10 +251,13 @@ void LogViewWidget::flushPendingItems()
             line.truncate(cut);
             line += QStringLiteral("…");
         }
-        auto* item = new QListWidgetItem(line);
-        item->setForeground(QBrush(directionColor(entry.direction)));
-        logOutput->addItem(item);
+        lines.append(line);
     }
+    // One insertion for the whole batch: the view lays out once instead of per row.
+    const int first = logOutput->count();
+    logOutput->addItems(lines);
+    for (int i = 0; i < batch.size(); ++i)
+        logOutput->item(first + i)->setForeground(QBrush(directionColor(batch.at(i).direction)));
     const int cap = rowCap();
     if (cap >= 1 && logOutput->count() > cap)
         logOutput->model()->removeRows(0, logOutput->count() - cap);

@@ -397,6 +397,8 @@ private slots:
         const QStringList after = logLines(p.comm()).mid(before);
         QVERIFY(after.filter(QRegularExpression(QStringLiteral("^RX "))).isEmpty());
         QVERIFY(after.contains(QStringLiteral("SYS SignalR连接已断开")));
+        QVERIFY2(!after.filter(QRegularExpression(QStringLiteral("^SYS 关闭代码 1007"))).isEmpty(),
+                 qPrintable(after.join(QLatin1Char('|'))));
         QTRY_COMPARE_WITH_TIMEOUT(hub.closeCodes, QList<int>{1007}, Timeout);
         verifyUsableAgain(p, hub);
     }

@@ -33,12 +33,23 @@
 #include "LogViewWidget.h"
 #include "ValueExtractor.h"
 
+namespace {
+
+// Time spent on received messages before the event loop gets its turn again.
+constexpr qint64 InboundSliceNs = 8'000'000;
+
+} // namespace
+
 SignalRWidget::SignalRWidget(QWidget* parent)
     : QWidget(parent)
 {
     comm = new CommunicationBase(this);
     autoSendTimer = new QTimer(this);
     connect(autoSendTimer, &QTimer::timeout, this, &SignalRWidget::sendData);
+    inboundTimer = new QTimer(this);
+    inboundTimer->setSingleShot(true);
+    inboundTimer->setInterval(0);
+    connect(inboundTimer, &QTimer::timeout, this, [this] { processInbound(InboundSliceNs); });
     clientKeepAlive = new QTimer(this);
     clientKeepAlive->setSingleShot(true);
     connect(clientKeepAlive, &QTimer::timeout, this, [this] {

@@ -72,6 +72,8 @@ private:
     void handleRecord(const HubProtocol::Record& record);
     void onWsError(QWebSocket* socket);
     void sendOnClient(const QString& text);
+    void queueWsText(const QString& message);
+    void processInbound(qint64 budgetNs);
     QString oversizeMessage() const;
     void discardClientSocket();
 
@@ -125,6 +127,10 @@ private:
     QSpinBox* intervalSpin = nullptr;
     QTimer* autoSendTimer = nullptr;
     QTimer* clientKeepAlive = nullptr;
+    // Received messages not handled yet, and the zero-delay timer that handles them in
+    // slices so a flood never holds the event loop for long.
+    QList<QString> inbound;
+    QTimer* inboundTimer = nullptr;
     // Quiet time after which either side pings its peer.
     int keepAliveMs = 15000;
     quint64 maxMessageBytes = HubProtocol::MaxMessageBytes;

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QDateTime>
+
+// The current local date-time, cheap enough to stamp every log entry of a flood. Asking
+// the C library for the local zone costs a check of the zone file on every call when TZ
+// is unset; the offset from UTC is looked up once a second instead, so a change of
+// daylight-saving time shows within a second.
+namespace LocalClock {
+
+QDateTime now();
+
+} // namespace LocalClock
