@@ -20,6 +20,11 @@ namespace {
 
 constexpr int ClientCloseGraceMs = 5000;
 
+// How much received text may wait for its turn: a burst of this size keeps the window
+// responsive; a flood that outruns the log for longer is taken at the log's pace.
+constexpr qsizetype MaxInboundBacklog = 100000;
+constexpr qsizetype MaxInboundBacklogChars = 16 * 1024 * 1024;
+
 } // namespace
 
 void SignalRWidget::connectClient()
@@ -51,6 +56,16 @@ void SignalRWidget::queueWsText(const QString& message)
     // The socket hands over everything the kernel had buffered in one go, thousands of
     // messages in a flood; handling them later, in slices, keeps the window responsive.
     inbound.append(message);
+    inboundChars += message.size();
+    // Past the backlog limit, handle messages as they come: the socket then reads no
+    // faster than the log takes them, and memory stays bounded however long the flood.
+    while (inbound.size() > MaxInboundBacklog || inboundChars > MaxInboundBacklogChars) {
+        const QString oldest = inbound.takeFirst();
+        inboundChars -= oldest.size();
+        onWsTextReceived(oldest);
+    }
+    if (inbound.isEmpty())
+        return;
     if (!inboundTimer->isActive())
         inboundTimer->start();
 }
@@ -60,14 +75,19 @@ void SignalRWidget::processInbound(qint64 budgetNs)
     QElapsedTimer clock;
     clock.start();
     while (!inbound.isEmpty()) {
-        onWsTextReceived(inbound.takeFirst());
+        const QString message = inbound.takeFirst();
+        inboundChars -= message.size();
+        onWsTextReceived(message);
         if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs)
             break;
     }
-    if (inbound.isEmpty())
+    if (inbound.isEmpty()) {
         inboundTimer->stop();
-    else
+        inbound = QList<QString>(); // give back what a burst grew it to
+        inboundChars = 0;
+    } else {
         inboundTimer->start();
+    }
 }
 
 void SignalRWidget::discardClientSocket()

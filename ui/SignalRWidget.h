@@ -130,6 +130,7 @@ private:
     // Received messages not handled yet, and the zero-delay timer that handles them in
     // slices so a flood never holds the event loop for long.
     QList<QString> inbound;
+    qsizetype inboundChars = 0;
     QTimer* inboundTimer = nullptr;
     // Quiet time after which either side pings its peer.
     int keepAliveMs = 15000;
