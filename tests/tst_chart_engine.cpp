@@ -202,6 +202,7 @@ private slots:
         }
         QCOMPARE(classes.join(' '), series);
         QCOMPARE(engine->chart()->axes().size(), axes);
+        QCOMPARE(engine->chart()->theme(), QChart::ChartThemeDark);
         QCOMPARE(counts, series.contains(' ') ? QStringList({"2", "1"}) : QStringList());
     }
 

@@ -94,14 +94,17 @@ private slots:
         QTest::addColumn<qint64>("now");
         QTest::addColumn<QList<qint64>>("ticks");
 
-        QTest::newRow("ends excluded") << qint64(10000) << qint64(70000)
-                                       << QList<qint64>{20000, 30000, 40000, 50000, 60000};
-        QTest::newRow("30 s every 5 s") << qint64(0) << qint64(30000)
-                                        << QList<qint64>{5000, 10000, 15000, 20000, 25000};
-        QTest::newRow("just over 30 s") << qint64(0) << qint64(30001) << QList<qint64>{10000, 20000, 30000};
-        QTest::newRow("300 s every 30 s") << qint64(1) << qint64(300001)
-                                          << QList<qint64>{30000, 60000, 90000, 120000, 150000, 180000, 210000,
-                                                           240000, 270000, 300000};
+        const auto every = [](qint64 step, qint64 first, qint64 last) {
+            QList<qint64> ticks;
+            for (qint64 tick = first; tick <= last; tick += step)
+                ticks << tick;
+            return ticks;
+        };
+        // Multiples of the step strictly between the ends.
+        QTest::newRow("5 s up to 30 s") << qint64(0) << qint64(30000) << every(5000, 5000, 25000);
+        QTest::newRow("10 s beyond") << qint64(0) << qint64(30001) << every(10000, 10000, 30000);
+        QTest::newRow("10 s up to 2 min") << qint64(10000) << qint64(130000) << every(10000, 20000, 120000);
+        QTest::newRow("30 s beyond") << qint64(1) << qint64(120002) << every(30000, 30000, 120000);
     }
 
     void placesTimeTicks()
@@ -177,7 +180,7 @@ private slots:
     {
         Records source;
         ChartSeriesData& flat = source.add();
-        for (int s = 50; s >= 10; s -= 10)
+        for (int s : {61, 50, 40, 30, 20, 10}) // the first before the window: not joined to the rest
             flat.append(Now - s * 1000, 7);
         for (int i = 1; i < 7; ++i)
             source.add().append(Now - 61000, 7); // before the window: no path
@@ -199,6 +202,9 @@ private slots:
     void widgetClampsWindowAndPaintsSource()
     {
         ChartWidget widget;
+        // It repaints itself five times a second.
+        QVERIFY(widget.findChild<QTimer*>()->isActive());
+        QCOMPARE(widget.findChild<QTimer*>()->interval(), 200);
         widget.setTimeWindow(2);
         QCOMPARE(widget.timeWindow(), 5);
         widget.setTimeWindow(60);

@@ -63,8 +63,10 @@ private slots:
         QCOMPARE(CommunicationBase::supportedEncodings(), QStringList({"UTF-8", "ASCII", "GBK", "GB2312", "Unicode"}));
 
         LogEntry entry(QStringLiteral("x"));
-        entry.timestamp = QDateTime(QDate(2024, 5, 1), QTime(13, 5, 3, 42));
-        QCOMPARE(entry.timeString(), "13:05:03.042");
+        entry.timestamp = QDateTime(QDate(2024, 5, 1), QTime(9, 5, 3, 42));
+        QCOMPARE(entry.timeString(), "09:05:03.042");
+        entry.timestamp.setTime(QTime(13, 7, 0, 5));
+        QCOMPARE(entry.timeString(), "13:07:00.005");
     }
 
     void loggingAnnouncesEntriesThenCounters()
