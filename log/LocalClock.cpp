@@ -1,15 +1,15 @@
 #include "LocalClock.h"
 
-#include <limits>
-
 namespace LocalClock {
 
 QDateTime now()
 {
     const qint64 ms = QDateTime::currentMSecsSinceEpoch();
-    thread_local qint64 checkedAt = std::numeric_limits<qint64>::min();
+    thread_local bool known = false;
+    thread_local qint64 checkedAt = 0;
     thread_local int offsetSeconds = 0;
-    if (ms < checkedAt || ms - checkedAt >= 1000) {
+    if (!known || ms < checkedAt || ms - checkedAt >= 1000) {
+        known = true;
         offsetSeconds = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).offsetFromUtc();
         checkedAt = ms;
     }
