@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(engine->series().first()->points().size(), 1);
     }
 
-    void addsTrimmedRulesOnly()
+    void addsTrimmedRulesFeedingSeriesByName()
     {
         addRule(*engine, "  ", "\\d+");
         addRule(*engine, "t", " \t");
@@ -88,6 +88,13 @@ private slots:
         QCOMPARE(engine->series().first()->name(), "t");
         QVERIFY(child<QLineEdit>(*engine, "ruleNameEdit")->text().isEmpty());
         QVERIFY(child<QLineEdit>(*engine, "ruleExprEdit")->text().isEmpty());
+
+        // Rules of the same name both feed the first series of that name.
+        addRule(*engine, "t", "\\d+");
+        feedChartText(*engine, "temp=4");
+        QCOMPARE(engine->series().at(0)->points().size(), 2);
+        QVERIFY(engine->series().at(1)->points().isEmpty());
+        QCOMPARE(engine->chart()->series().size(), 2);
     }
 
     void huesCycleEverySixSeries()
@@ -99,16 +106,6 @@ private slots:
             expected.append(QColor::fromHsv(hue, 200, 220, 255));
         }
         QCOMPARE(colours, expected);
-    }
-
-    void sameNameFeedsFirstSeries()
-    {
-        addRule(*engine, "T", "\\d+");
-        addRule(*engine, "T", "x=(\\d+)");
-        feedChartText(*engine, "x=4");
-        QCOMPARE(engine->series().at(0)->points().size(), 2);
-        QVERIFY(engine->series().at(1)->points().isEmpty());
-        QCOMPARE(engine->chart()->series().size(), 2);
     }
 
     void templatesSetRulesAndType_data()

@@ -17,23 +17,6 @@ private:
     int m_cap;
 };
 
-// Every signal of the log in one list, so that the order across signals shows, with the
-// counters as they stood at emission.
-struct SignalRecorder
-{
-    explicit SignalRecorder(CommunicationBase* log)
-    {
-        QObject::connect(log, &CommunicationBase::logEntryAdded, log, [this](const LogEntry& entry) {
-            events << QStringLiteral("added %1 %2").arg(entry.directionTag(), entry.text);
-        });
-        QObject::connect(log, &CommunicationBase::logCleared, log, [this] { events << QStringLiteral("cleared"); });
-        QObject::connect(log, &CommunicationBase::countersUpdated, log, [this, log] {
-            events << QStringLiteral("counters %1/%2").arg(log->txBytes()).arg(log->rxBytes());
-        });
-    }
-    QStringList events;
-};
-
 QStringList texts(const CommunicationBase& log)
 {
     QStringList result;
@@ -72,7 +55,15 @@ private slots:
     void loggingAnnouncesEntriesThenCounters()
     {
         CommunicationBase log;
-        SignalRecorder recorder(&log);
+        // Every signal in one list, so that the order across signals shows, with the counters
+        // as they stood at emission.
+        QStringList events;
+        connect(&log, &CommunicationBase::logEntryAdded, this,
+                [&events](const LogEntry& e) { events << "added " + e.directionTag() + ' ' + e.text; });
+        connect(&log, &CommunicationBase::logCleared, this, [&events] { events << "cleared"; });
+        connect(&log, &CommunicationBase::countersUpdated, this, [&events, &log] {
+            events << QStringLiteral("counters %1/%2").arg(log.txBytes()).arg(log.rxBytes());
+        });
         const QDateTime before = QDateTime::currentDateTime();
         log.logSentData("Hello");
         log.logReceivedData("中");
@@ -90,7 +81,7 @@ private slots:
         log.logSentData("f");
         log.resetCounters();
         QCOMPARE(log.entryCount(), 1);
-        QCOMPARE(recorder.events, QStringList({"added [TX] Hello", "counters 5/0", "added [RX] 中", "counters 5/3",
+        QCOMPARE(events, QStringList({"added [TX] Hello", "counters 5/0", "added [RX] 中", "counters 5/3",
                                                "added [TX] ", "counters 5/3", "added [SYS] 已连接", "cleared",
                                                "added [TX] f", "counters 6/3", "counters 0/0"}));
     }
