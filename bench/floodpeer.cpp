@@ -15,7 +15,6 @@
 // never more than a small window ahead. It ends when its parent process goes away.
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,29 +28,13 @@
 
 #include <unistd.h>
 
+#include "RawWebSocket.h"
+
 namespace {
 
 // Unsent bytes the peer keeps queued: enough to keep the link busy, small enough that
 // the flood follows the reader's pace.
 constexpr qint64 WriteWindow = 256 * 1024;
-
-QByteArray frameHeader(quint8 opcode, quint64 length)
-{
-    QByteArray header;
-    header.append(char(0x80 | opcode));
-    if (length <= 125) {
-        header.append(char(length));
-    } else if (length <= 0xFFFF) {
-        header.append(char(126));
-        header.append(char(length >> 8));
-        header.append(char(length & 0xFF));
-    } else {
-        header.append(char(127));
-        for (int shift = 56; shift >= 0; shift -= 8)
-            header.append(char((length >> shift) & 0xFF));
-    }
-    return header;
-}
 
 class FloodConnection : public QObject
 {
@@ -71,24 +54,10 @@ private:
     {
         buffer += socket->readAll();
         if (!upgraded) {
-            const qsizetype end = buffer.indexOf("\r\n\r\n");
-            if (end < 0)
+            const QByteArray answer = RawWebSocket::takeUpgrade(buffer);
+            if (answer.isEmpty())
                 return;
-            const QByteArray request = buffer.left(end);
-            buffer.remove(0, end + 4);
-            QByteArray key;
-            for (const QByteArray& line : request.split('\n')) {
-                const qsizetype colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).trimmed().toLower() == "sec-websocket-key")
-                    key = line.mid(colon + 1).trimmed();
-            }
-            const QByteArray accept =
-                QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                         QCryptographicHash::Sha1)
-                    .toBase64();
-            socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                          "Connection: Upgrade\r\nSec-WebSocket-Accept: "
-                          + accept + "\r\n\r\n");
+            socket->write(answer);
             upgraded = true;
         }
         readFrames();
@@ -130,7 +99,7 @@ private:
             }
             buffer.remove(0, pos + qsizetype(length));
             if (opcode == 0x8) { // close: answer it and hang up
-                socket->write(frameHeader(0x8, 2) + QByteArray("\x03\xe8", 2));
+                socket->write(RawWebSocket::frameHeader(0x8, 2) + QByteArray("\x03\xe8", 2));
                 socket->disconnectFromHost();
                 return;
             }
@@ -158,7 +127,7 @@ private:
 
     void sendText(const QByteArray& text)
     {
-        socket->write(frameHeader(0x1, quint64(text.size())) + text);
+        socket->write(RawWebSocket::frameHeader(0x1, quint64(text.size())) + text);
     }
 
     void pump()

@@ -4,7 +4,6 @@
 // newest entries, memory stays bounded, and the client list and log account for every
 // client that came and went.
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QHostAddress>
 #include <QLineEdit>
@@ -25,6 +24,7 @@
 #include "CommunicationBase.h"
 #include "LogInspect.h"
 #include "LogViewWidget.h"
+#include "RawWebSocket.h"
 #include "SignalRWidget.h"
 #include "SignalRWidgetProbe.h"
 
@@ -91,46 +91,21 @@ public:
 private:
     static constexpr qint64 WriteWindow = 256 * 1024;
 
-    static QByteArray frameHeader(quint8 opcode, quint64 length)
-    {
-        QByteArray header(1, char(0x80 | opcode));
-        if (length <= 125) {
-            header.append(char(length));
-        } else {
-            header.append(char(126));
-            header.append(char(length >> 8));
-            header.append(char(length & 0xFF));
-        }
-        return header;
-    }
-
     void onReadyRead()
     {
         buffer += socket->readAll();
         if (!upgraded) {
-            const qsizetype end = buffer.indexOf("\r\n\r\n");
-            if (end < 0)
+            const QByteArray answer = RawWebSocket::takeUpgrade(buffer);
+            if (answer.isEmpty())
                 return;
-            QByteArray key;
-            for (const QByteArray& line : buffer.left(end).split('\n')) {
-                const qsizetype colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).trimmed().toLower() == "sec-websocket-key")
-                    key = line.mid(colon + 1).trimmed();
-            }
-            buffer.remove(0, end + 4);
-            socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                          "Connection: Upgrade\r\nSec-WebSocket-Accept: "
-                          + QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                                     QCryptographicHash::Sha1)
-                                .toBase64()
-                          + "\r\n\r\n");
+            socket->write(answer);
             upgraded = true;
         }
         // The client's first frame is its handshake request; the flood answers it.
         if (!flooding && buffer.size() >= 6) {
             flooding = true;
             buffer.clear();
-            socket->write(frameHeader(0x1, 3) + "{}\x1e");
+            socket->write(RawWebSocket::frameHeader(0x1, 3) + "{}\x1e");
             pump();
         }
     }
@@ -150,7 +125,7 @@ private:
                     static_cast<long long>(next));
                 message.append(text, length);
             }
-            chunk += frameHeader(0x1, quint64(message.size())) + message;
+            chunk += RawWebSocket::frameHeader(0x1, quint64(message.size())) + message;
         }
         if (!chunk.isEmpty())
             socket->write(chunk);

@@ -5,7 +5,6 @@
 // fragmentation). Each input must end as the expected entries, or as a closed
 // connection after which the window connects again.
 
-#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QListWidget>
 #include <QLibraryInfo>
@@ -21,6 +20,7 @@
 #include "CommunicationBase.h"
 #include "LogInspect.h"
 #include "LogViewWidget.h"
+#include "RawWebSocket.h"
 #include "SignalRWidget.h"
 #include "SignalRWidgetProbe.h"
 
@@ -37,20 +37,7 @@ QByteArray frame(quint8 opcode, const QByteArray& payload, bool fin = true,
                  quint64 claimedLength = ~quint64(0))
 {
     const quint64 length = claimedLength == ~quint64(0) ? quint64(payload.size()) : claimedLength;
-    QByteArray out;
-    out.append(char((fin ? 0x80 : 0x00) | opcode));
-    if (length <= 125) {
-        out.append(char(length));
-    } else if (length <= 0xFFFF) {
-        out.append(char(126));
-        out.append(char(length >> 8));
-        out.append(char(length & 0xFF));
-    } else {
-        out.append(char(127));
-        for (int shift = 56; shift >= 0; shift -= 8)
-            out.append(char((length >> shift) & 0xFF));
-    }
-    return out + payload;
+    return RawWebSocket::frameHeader(opcode, length, fin) + payload;
 }
 
 QByteArray textFrame(const QByteArray& utf8)
@@ -113,23 +100,10 @@ private:
     {
         buffer += current->readAll();
         if (!upgraded) {
-            const qsizetype end = buffer.indexOf("\r\n\r\n");
-            if (end < 0)
+            const QByteArray answer = RawWebSocket::takeUpgrade(buffer);
+            if (answer.isEmpty())
                 return;
-            QByteArray key;
-            for (const QByteArray& line : buffer.left(end).split('\n')) {
-                const qsizetype colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).trimmed().toLower() == "sec-websocket-key")
-                    key = line.mid(colon + 1).trimmed();
-            }
-            buffer.remove(0, end + 4);
-            const QByteArray accept =
-                QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                         QCryptographicHash::Sha1)
-                    .toBase64();
-            current->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                           "Connection: Upgrade\r\nSec-WebSocket-Accept: "
-                           + accept + "\r\n\r\n");
+            current->write(answer);
             upgraded = true;
         }
         while (buffer.size() >= 6) { // client frames are masked and small here
