@@ -1,27 +1,6 @@
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QUrl>
-
-#include <memory>
+#include <QtTest>
 
 #include "Documentation.h"
-
-namespace {
-
-// Writes a small file at folder/relativePath, creating the folders on the way.
-bool touch(const QString& folder, const QString& relativePath)
-{
-    const QString path = QDir(folder).filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0;
-}
-
-} // namespace
 
 // The "📖 文档" button must land on a page that exists: the installed guide first, the
 // source tree's guide for a build-folder program, the web page only as a last resort.
@@ -30,85 +9,61 @@ class TestDocumentation : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void installedGuideWins();
-    void sourceGuideWhenNotInstalled();
-    void webAddressWhenNoGuide();
-    void emptySourceDirIsSkipped();
-    void directoryIsNotAGuide();
-    void sourceTreeHoldsTheGuide();
+    void firstExistingGuideWins_data()
+    {
+        QTest::addColumn<QString>("installed"); // what share/doc/korvahub/guide.html is
+        QTest::addColumn<bool>("sourceGuide");
+        QTest::addColumn<bool>("sourceGiven");
+        QTest::addColumn<QString>("expected");
 
-private:
-    std::unique_ptr<QTemporaryDir> root;
-    QString prefix;  // an installed tree: bin/ and share/
-    QString bin;
-    QString source;
+        QTest::newRow("installed guide") << "file" << true << true << "usr/share/doc/korvahub/guide.html";
+        QTest::newRow("source guide") << "" << true << true << "src/docs/guide.html";
+        QTest::newRow("no guide") << "" << false << true << "web";
+        QTest::newRow("directory is not a guide") << "dir" << false << true << "web";
+        // An empty source folder must not resolve against the working directory.
+        QTest::newRow("empty source folder") << "" << true << false << "web";
+    }
+
+    void firstExistingGuideWins()
+    {
+        QFETCH(QString, installed);
+        QFETCH(bool, sourceGuide);
+        QFETCH(bool, sourceGiven);
+        QFETCH(QString, expected);
+
+        QTemporaryDir root;
+        const QDir tree(root.path());
+        const QString guide = tree.filePath(QStringLiteral("usr/share/doc/korvahub/guide.html"));
+        QVERIFY(tree.mkpath(QStringLiteral("usr/bin")) && tree.mkpath(QStringLiteral("src/docs")));
+        QVERIFY(tree.mkpath(installed == "dir" ? guide : QFileInfo(guide).path()));
+        const QStringList guides{installed == "file" ? guide : QString(),
+                                 sourceGuide ? tree.filePath(QStringLiteral("src/docs/guide.html")) : QString()};
+        for (const QString& path : guides) {
+            QFile file(path);
+            QVERIFY(path.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0));
+        }
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tree.filePath(QStringLiteral("src"))));
+        const QUrl url = documentationUrlFor(tree.filePath(QStringLiteral("usr/bin")),
+                                             sourceGiven ? tree.filePath(QStringLiteral("src")) : QString());
+        QDir::setCurrent(previous);
+        const QUrl web(QString::fromUtf8(DocumentationWebAddress));
+        QCOMPARE(web.scheme(), QStringLiteral("https"));
+        // Guides as canonical file paths: no "bin/.." in what the browser shows.
+        QCOMPARE(url, expected == "web" ? web : QUrl::fromLocalFile(QFileInfo(tree.filePath(expected)).canonicalFilePath()));
+    }
+
+    void sourceTreeHoldsTheGuide()
+    {
+        // A test program runs from the build folder: it finds the guide of its source tree.
+        const QUrl url = documentationUrl();
+        QVERIFY2(url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral("/docs/guide.html")),
+                 qPrintable(url.toString()));
+        QFile guide(url.toLocalFile());
+        QVERIFY(guide.open(QIODevice::ReadOnly) && guide.readAll().contains("<title>"));
+    }
 };
-
-void TestDocumentation::init()
-{
-    root = std::make_unique<QTemporaryDir>();
-    QVERIFY(root->isValid());
-    prefix = root->filePath(QStringLiteral("usr"));
-    bin = prefix + QStringLiteral("/bin");
-    source = root->filePath(QStringLiteral("src"));
-    QVERIFY(QDir().mkpath(bin));
-    QVERIFY(QDir().mkpath(source));
-}
-
-void TestDocumentation::installedGuideWins()
-{
-    QVERIFY(touch(prefix, QStringLiteral("share/doc/korvahub/guide.html")));
-    QVERIFY(touch(source, QStringLiteral("docs/guide.html")));
-    const QUrl url = documentationUrlFor(bin, source);
-    QVERIFY(url.isLocalFile());
-    // Canonical: no "bin/.." in what the browser shows.
-    QCOMPARE(url.toLocalFile(),
-             QFileInfo(prefix + QStringLiteral("/share/doc/korvahub/guide.html")).canonicalFilePath());
-}
-
-void TestDocumentation::sourceGuideWhenNotInstalled()
-{
-    QVERIFY(touch(source, QStringLiteral("docs/guide.html")));
-    const QUrl url = documentationUrlFor(bin, source);
-    QVERIFY(url.isLocalFile());
-    QCOMPARE(url.toLocalFile(), QFileInfo(source + QStringLiteral("/docs/guide.html")).canonicalFilePath());
-}
-
-void TestDocumentation::webAddressWhenNoGuide()
-{
-    const QUrl url = documentationUrlFor(bin, source);
-    QCOMPARE(url, QUrl(QString::fromUtf8(DocumentationWebAddress)));
-    QCOMPARE(url.scheme(), QStringLiteral("https"));
-}
-
-void TestDocumentation::emptySourceDirIsSkipped()
-{
-    // An empty source folder must not resolve against the working directory.
-    QVERIFY(touch(root->path(), QStringLiteral("docs/guide.html")));
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(root->path()));
-    const QUrl url = documentationUrlFor(bin, QString());
-    QDir::setCurrent(previous);
-    QCOMPARE(url, QUrl(QString::fromUtf8(DocumentationWebAddress)));
-}
-
-void TestDocumentation::directoryIsNotAGuide()
-{
-    QVERIFY(QDir().mkpath(prefix + QStringLiteral("/share/doc/korvahub/guide.html")));
-    QCOMPARE(documentationUrlFor(bin, source), QUrl(QString::fromUtf8(DocumentationWebAddress)));
-}
-
-void TestDocumentation::sourceTreeHoldsTheGuide()
-{
-    // A test program runs from the build folder: it finds the guide of its source tree.
-    const QUrl url = documentationUrl();
-    QVERIFY2(url.isLocalFile(), qPrintable(url.toString()));
-    QVERIFY(url.toLocalFile().endsWith(QStringLiteral("/docs/guide.html")));
-    QFile guide(url.toLocalFile());
-    QVERIFY(guide.open(QIODevice::ReadOnly));
-    QVERIFY(guide.readAll().contains("<title>"));
-}
 
 QTEST_MAIN(TestDocumentation)
 #include "tst_documentation.moc"

@@ -1,35 +1,28 @@
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QIcon>
-#include <QImage>
-#include <QImageReader>
-#include <QRegularExpression>
-#include <QResource>
-#include <QStandardPaths>
-#include <QStringDecoder>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <memory>
+#include <QtGui>
+#include <QtTest>
 
 #include "RunLog.h"
 
 namespace {
 
-QString u8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
+const QString Header = QStringLiteral("\\n=== (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) Korvahub ===\\n");
+const QString Entry = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1\\n");
 
-const QString HeaderPattern = u8("\\n=== (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) %1 ===\\n");
-const QString EntryPattern = u8("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1\\n");
-
-QByteArray readAll(const QString& path)
+QString readAll(const QString& path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString logPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/logs/Korvahub.log";
+}
+
+// The whole log file against a pattern.
+QRegularExpressionMatch matchLog(const QString& pattern)
+{
+    return QRegularExpression("\\A" + pattern + "\\z").match(readAll(logPath()));
 }
 
 } // namespace
@@ -38,160 +31,84 @@ class TestRunLog : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir home;
+
 private slots:
-    void initTestCase();
-    void init();
-    void headerAndEntryLines();
-    void destructionFlushesHeader();
-    void secondRunAppends();
-    void unwritableFolderWritesNothing_data();
-    void unwritableFolderWritesNothing();
-    void themeResource();
-    void iconResource();
-
-private:
-    QString logPath(const QString& name) const;
-
-    std::unique_ptr<QTemporaryDir> m_home;
-};
-
-void TestRunLog::initTestCase()
-{
-    // Test mode puts the data location under $HOME/.qttest; a fresh HOME per test
-    // keeps the user's files out of reach and every test's folder empty.
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestRunLog::init()
-{
-    m_home = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_home->isValid());
-    qputenv("HOME", QFile::encodeName(m_home->path()));
-    QVERIFY(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).startsWith(m_home->path()));
-}
-
-QString TestRunLog::logPath(const QString& name) const
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u8("/logs/") + name + u8(".log");
-}
-
-void TestRunLog::headerAndEntryLines()
-{
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    RunLog log;
-    log.init(u8("Korvahub"));
-    QVERIFY(log.isOpen());
-    QCOMPARE(log.fileName(), logPath(u8("Korvahub")));
-    log.write(u8("DarkTheme QSS loaded"));
-    log.write(u8("Window shown 中"));
-    const QDateTime after = QDateTime::currentDateTime();
-
-    // Every write reaches the file before it returns, while the log is still open.
-    const QString content = QString::fromUtf8(readAll(logPath(u8("Korvahub"))));
-    const QRegularExpression pattern(u8("\\A") + HeaderPattern.arg(u8("Korvahub"))
-                                     + EntryPattern.arg(u8("DarkTheme QSS loaded"))
-                                     + EntryPattern.arg(u8("Window shown 中")) + u8("\\z"));
-    const QRegularExpressionMatch match = pattern.match(content);
-    QVERIFY2(match.hasMatch(), qPrintable(content));
-    const QDateTime stamp = QDateTime::fromString(match.captured(1), u8("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after);
-}
-
-void TestRunLog::destructionFlushesHeader()
-{
+    void initTestCase()
     {
-        RunLog log;
-        log.init(u8("Quiet"));
-        QVERIFY(log.isOpen());
+        // Test mode puts the data location under $HOME/.qttest; a fresh HOME keeps the
+        // user's files out of reach.
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", QFile::encodeName(home.path()));
+        QVERIFY(logPath().startsWith(home.path()));
     }
-    const QString content = QString::fromUtf8(readAll(logPath(u8("Quiet"))));
-    QVERIFY2(QRegularExpression(u8("\\A") + HeaderPattern.arg(u8("Quiet")) + u8("\\z")).match(content).hasMatch(),
-             qPrintable(content));
-}
 
-void TestRunLog::secondRunAppends()
-{
-    for (const char* message : {"first run", "second run"}) {
-        RunLog log;
-        log.init(u8("Korvahub"));
-        log.write(u8(message));
+    void runsAppendHeaderAndTimedLines()
+    {
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        const QString firstRun = Header + Entry.arg("DarkTheme QSS loaded") + Entry.arg("Window shown 中");
+        {
+            RunLog log;
+            log.init("Korvahub");
+            QCOMPARE(log.fileName(), logPath());
+            log.write("DarkTheme QSS loaded");
+            log.write("Window shown 中");
+            // Every write reaches the file before it returns, while the log is still open.
+            const QRegularExpressionMatch match = matchLog(firstRun);
+            QVERIFY2(match.hasMatch(), qPrintable(readAll(logPath())));
+            const QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd hh:mm:ss");
+            QVERIFY(stamp >= before && stamp <= QDateTime::currentDateTime());
+        }
+        // A run that writes nothing still leaves its header, flushed at destruction.
+        RunLog().init("Korvahub");
+        {
+            RunLog log;
+            log.init("Korvahub");
+            log.write("third run");
+        }
+        QVERIFY2(matchLog(firstRun + Header + Header + Entry.arg("third run")).hasMatch(), qPrintable(readAll(logPath())));
     }
-    const QString content = QString::fromUtf8(readAll(logPath(u8("Korvahub"))));
-    const QString run = HeaderPattern.arg(u8("Korvahub"));
-    const QRegularExpression pattern(u8("\\A") + run + EntryPattern.arg(u8("first run")) + run
-                                     + EntryPattern.arg(u8("second run")) + u8("\\z"));
-    QVERIFY2(pattern.match(content).hasMatch(), qPrintable(content));
-}
 
-void TestRunLog::unwritableFolderWritesNothing_data()
-{
-    QTest::addColumn<bool>("homeIsFile");
-    QTest::newRow("folder cannot be created") << true;
-    QTest::newRow("log file name is a folder") << false;
-}
-
-void TestRunLog::unwritableFolderWritesNothing()
-{
-    QFETCH(bool, homeIsFile);
-
-    if (homeIsFile) {
+    void unwritableFolderWritesNothing()
+    {
         // A plain file where the home folder should be: no folder can be made below it,
         // even for a user whom permissions would not stop.
-        const QString file = m_home->filePath(u8("not-a-folder"));
-        QFile blocker(file);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        const QString file = home.filePath("not-a-folder");
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         qputenv("HOME", QFile::encodeName(file));
-    } else {
-        QVERIFY(QDir().mkpath(logPath(u8("Korvahub"))));
+        RunLog().write("before init"); // nothing to write to yet
+        RunLog log;
+        log.init("Korvahub");
+        QVERIFY(!log.isOpen());
+        log.write("Window shown");
+        QCOMPARE(QFile(file).size(), 0);
+        qputenv("HOME", QFile::encodeName(home.path()));
     }
 
-    RunLog unused;
-    unused.write(u8("before init")); // nothing to write to yet
+    void themeResource()
+    {
+        QCOMPARE(QResource(":/styles/DarkTheme.qss").compressionAlgorithm(), QResource::ZlibCompression);
+        QFile file(":/styles/DarkTheme.qss");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringDecoder utf8(QStringConverter::Utf8);
+        const QString sheet = utf8.decode(file.readAll());
+        QVERIFY(!utf8.hasError());
+        // The widgets find their look through these object names.
+        for (const char* name : {"#headerBar", "#headerIcon", "#headerTitle", "#headerVersion", "#connStatus",
+                                 "#accentButton", "#dangerButton", "#smallButton", "#statusBar", "#txLabel",
+                                 "#rxLabel", "#logOutput"})
+            QVERIFY2(sheet.contains(name), name);
+    }
 
-    RunLog log;
-    log.init(u8("Korvahub"));
-    QVERIFY(!log.isOpen());
-    log.write(u8("Window shown"));
-
-    if (homeIsFile)
-        QCOMPARE(QFileInfo(m_home->filePath(u8("not-a-folder"))).size(), 0);
-    else
-        QVERIFY(QFileInfo(logPath(u8("Korvahub"))).isDir());
-}
-
-void TestRunLog::themeResource()
-{
-    const QString path = u8(":/styles/DarkTheme.qss");
-    QVERIFY(QFile::exists(path));
-    QCOMPARE(QResource(path).compressionAlgorithm(), QResource::ZlibCompression);
-
-    const QByteArray bytes = readAll(path);
-    QVERIFY(!bytes.isEmpty());
-    QStringDecoder utf8(QStringConverter::Utf8);
-    const QString sheet = utf8.decode(bytes);
-    QVERIFY(!utf8.hasError());
-    // The widgets find their look through these object names.
-    for (const char* name : {"#headerBar", "#headerIcon", "#headerTitle", "#headerVersion", "#connStatus",
-                             "#accentButton", "#dangerButton", "#smallButton", "#statusBar", "#txLabel",
-                             "#rxLabel", "#logOutput"})
-        QVERIFY2(sheet.contains(u8(name)), name);
-}
-
-void TestRunLog::iconResource()
-{
-    const QString path = u8(":/icon/SignalR.ico");
-    QImageReader reader(path);
-    QCOMPARE(reader.format(), QByteArray("ico"));
-    const QImage image = reader.read();
-    QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
-    QCOMPARE(image.size(), QSize(64, 64));
-    QVERIFY(image.hasAlphaChannel());
-
-    const QIcon icon(path);
-    QVERIFY(!icon.isNull());
-    QVERIFY(icon.availableSizes().contains(QSize(64, 64)));
-}
+    void iconResource()
+    {
+        QImageReader reader(":/icon/SignalR.ico");
+        QCOMPARE(reader.format(), QByteArray("ico"));
+        const QImage image = reader.read();
+        QCOMPARE(image.size(), QSize(64, 64));
+        QVERIFY(image.hasAlphaChannel());
+    }
+};
 
 QTEST_MAIN(TestRunLog)
 #include "tst_runlog.moc"
