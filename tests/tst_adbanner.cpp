@@ -189,7 +189,7 @@ private slots:
 
         FeedServer server;
         server.routes.insert("/api/ads", Route{status, body});
-        Banner banner(server.url("/")); // the trailing slash must not double in the feed path
+        Banner banner(server.url());
         banner.show();
         QCOMPARE(banner.label->text(), AdMarkup::placeholder());
         QVERIFY(!banner.timer->isActive() && QTest::qWaitForWindowExposed(&banner));

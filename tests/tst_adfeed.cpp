@@ -73,6 +73,12 @@ private slots:
         QCOMPARE(parsed, titles);
     }
 
+    void feedUrlKeepsTheServicePath()
+    {
+        QCOMPARE(AdFeed::feedUrl(QUrl("https://h.example/promo//"), "a&b c").toString(QUrl::FullyEncoded),
+                 "https://h.example/promo/api/ads?product=a%26b%20c");
+    }
+
     void builtInItemsPointAtServiceHost()
     {
         const QList<AdItem> items = AdFeed::builtInItems(QUrl("http://user@127.0.0.1:5555/some/path?x=1#f"));

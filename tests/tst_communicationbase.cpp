@@ -7,14 +7,10 @@
 
 namespace {
 
-class CappedLog : public CommunicationBase
+struct CappedLog : CommunicationBase
 {
-public:
-    explicit CappedLog(int cap) : m_cap(cap) {}
-    int maxEntries() const override { return m_cap; }
-
-private:
-    int m_cap;
+    int cap = 0;
+    int maxEntries() const override { return cap; }
 };
 
 QStringList texts(const CommunicationBase& log)
@@ -119,7 +115,8 @@ private slots:
         QFETCH(int, logged);
         QFETCH(QStringList, kept);
 
-        CappedLog log(cap);
+        CappedLog log;
+        log.cap = cap;
         for (int i = 0; i < logged; ++i)
             log.logSystemMessage(QStringLiteral("m%1").arg(i));
         QCOMPARE(texts(log), kept);
