@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "LogViewWidget.h"
 #include "RawWebSocket.h"
 #include "SignalRWidget.h"

@@ -18,7 +18,7 @@
 #include <QVersionNumber>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "LogViewWidget.h"
 #include "RawWebSocket.h"
 #include "SignalRWidget.h"

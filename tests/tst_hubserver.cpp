@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "SignalRWidget.h"
 #include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"

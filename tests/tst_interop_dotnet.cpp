@@ -11,7 +11,7 @@
 #include <QWebSocket>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "SignalRWidget.h"
 #include "SignalRWidgetProbe.h"
 

@@ -13,7 +13,7 @@
 #include <QTest>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "SignalRWidget.h"
 #include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"

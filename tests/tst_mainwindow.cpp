@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "LanguageManager.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "SignalRWidget.h"
 #include "HubTestKit.h"
 #include "SignalRWidgetProbe.h"

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "CommunicationBase.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
 #include "HubTestKit.h"

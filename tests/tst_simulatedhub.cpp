@@ -6,7 +6,7 @@
 
 #include "CommunicationBase.h"
 #include "HubProtocol.h"
-#include "LogInspect.h"
+#include "LogLines.h"
 #include "RecordingHub.h"
 #include "SignalRWidget.h"
 #include "HubTestKit.h"
