@@ -30,7 +30,6 @@
 #include <utility>
 
 #include "ChartSeriesData.h"
-#include "LanguageManager.h"
 #include "SeriesWindow.h"
 #include "ValueExtractor.h"
 
@@ -123,12 +122,6 @@ void ChartEngine::setupUi()
     connect(m_chartTypeCombo, &QComboBox::currentIndexChanged, this, &ChartEngine::onChartTypeChanged);
     connect(m_clearButton, &QPushButton::clicked, this, &ChartEngine::onClearChart);
     connect(m_timeWindowSpin, &QSpinBox::valueChanged, this, &ChartEngine::onTimeWindowChanged);
-
-    // Listeners are never unregistered, and the engine may go before the language manager.
-    LanguageManager::instance().addListener([engine = QPointer<ChartEngine>(this)] {
-        if (engine)
-            applyLanguage(engine);
-    });
 }
 
 QWidget* ChartEngine::createControls(QWidget* parent)

@@ -9,50 +9,26 @@ namespace HubProtocol {
 
 namespace {
 
-// JSON string literal with only the escapes JSON requires; everything else stays as is
-// and becomes UTF-8 when the message is sent.
-void appendJsonString(QString& out, const QString& value)
+QString record(const QJsonObject& object)
 {
-    out += QLatin1Char('"');
-    for (const QChar c : value) {
-        const char16_t u = c.unicode();
-        switch (u) {
-        case u'"': out += QLatin1String("\\\""); break;
-        case u'\\': out += QLatin1String("\\\\"); break;
-        case u'\b': out += QLatin1String("\\b"); break;
-        case u'\f': out += QLatin1String("\\f"); break;
-        case u'\n': out += QLatin1String("\\n"); break;
-        case u'\r': out += QLatin1String("\\r"); break;
-        case u'\t': out += QLatin1String("\\t"); break;
-        default:
-            if (u < 0x20) {
-                out += QLatin1String("\\u00");
-                out += QLatin1Char("0123456789abcdef"[u >> 4]);
-                out += QLatin1Char("0123456789abcdef"[u & 0xF]);
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += QLatin1Char('"');
+    return compactJson(object) + QChar(RecordSeparator);
 }
 
-QString invocation(const QString& method, const QString& argument, const QString* invocationId)
+QJsonValue typeValue(MessageType type)
 {
-    QString out;
-    out.reserve(argument.size() + method.size() + 64);
-    out += QLatin1String("{\"arguments\":[");
-    appendJsonString(out, argument);
-    out += QLatin1Char(']');
-    if (invocationId) {
-        out += QLatin1String(",\"invocationId\":");
-        appendJsonString(out, *invocationId);
-    }
-    out += QLatin1String(",\"target\":");
-    appendJsonString(out, method);
-    out += QLatin1String(",\"type\":1}");
-    out += QChar(RecordSeparator);
-    return out;
+    return static_cast<int>(type);
+}
+
+// One invocation of the hub method `method` with a single string argument; the
+// invocation id is left out when empty (nothing then comes back).
+QString invocation(const QString& method, const QString& argument, const QString& invocationId)
+{
+    QJsonObject object{{QStringLiteral("arguments"), QJsonArray{argument}},
+                       {QStringLiteral("target"), method},
+                       {QStringLiteral("type"), typeValue(MessageType::Invocation)}};
+    if (!invocationId.isEmpty())
+        object.insert(QStringLiteral("invocationId"), invocationId);
+    return record(object);
 }
 
 QString argumentText(const QJsonValue& value)
@@ -70,63 +46,65 @@ QString argumentText(const QJsonValue& value)
 
 QString handshakeRequest()
 {
-    return QStringLiteral("{\"protocol\":\"json\",\"version\":1}") + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("protocol"), QLatin1String(JsonProtocolName)},
+                              {QStringLiteral("version"), HandshakeVersion}});
 }
 
 QString clientInvocation(const QString& method, const QByteArray& payload, qint32 invocationId)
 {
-    const QString id = QString::number(invocationId);
-    return invocation(method, QString::fromUtf8(payload), &id);
+    return invocation(method, QString::fromUtf8(payload), QString::number(invocationId));
 }
 
 QString serverInvocation(const QString& method, const QByteArray& payload)
 {
-    return invocation(method, QString::fromUtf8(payload), nullptr);
+    return invocation(method, QString::fromUtf8(payload), QString());
 }
 
 QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch)
 {
-    const QString id = QString::number(msecsSinceEpoch);
-    return invocation(QStringLiteral("Subscribe"), method, &id);
+    return invocation(QStringLiteral("Subscribe"), method, QString::number(msecsSinceEpoch));
 }
 
 QString pingRecord()
 {
-    return QStringLiteral("{\"type\":6}") + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("type"), typeValue(MessageType::Ping)}});
 }
 
 QString handshakeResponse()
 {
-    return QStringLiteral("{}") + QChar(RecordSeparator);
+    return record(QJsonObject());
 }
 
 QString handshakeError(const QString& error)
 {
-    return compactJson(QJsonObject{{QStringLiteral("error"), error}}) + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("error"), error}});
 }
 
 QString invocationRecord(const QString& target, const QJsonArray& arguments)
 {
-    return compactJson(QJsonObject{{QStringLiteral("arguments"), arguments},
-                                   {QStringLiteral("target"), target},
-                                   {QStringLiteral("type"), 1}})
-           + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("arguments"), arguments},
+                              {QStringLiteral("target"), target},
+                              {QStringLiteral("type"), typeValue(MessageType::Invocation)}});
 }
 
 QString completionResult(const QJsonValue& invocationId, const QJsonValue& result)
 {
-    return compactJson(QJsonObject{{QStringLiteral("invocationId"), invocationId},
-                                   {QStringLiteral("result"), result},
-                                   {QStringLiteral("type"), 3}})
-           + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("invocationId"), invocationId},
+                              {QStringLiteral("result"), result},
+                              {QStringLiteral("type"), typeValue(MessageType::Completion)}});
 }
 
 QString completionError(const QJsonValue& invocationId, const QString& error)
 {
-    return compactJson(QJsonObject{{QStringLiteral("error"), error},
-                                   {QStringLiteral("invocationId"), invocationId},
-                                   {QStringLiteral("type"), 3}})
-           + QChar(RecordSeparator);
+    return record(QJsonObject{{QStringLiteral("error"), error},
+                              {QStringLiteral("invocationId"), invocationId},
+                              {QStringLiteral("type"), typeValue(MessageType::Completion)}});
+}
+
+int messageType(const QJsonObject& object)
+{
+    const QJsonValue type = object.value(QLatin1String("type"));
+    return type.isDouble() ? type.toInt(0) : 0;
 }
 
 HandshakeRequest parseHandshakeRequest(const QJsonObject& object)

@@ -14,9 +14,30 @@ namespace HubProtocol {
 
 constexpr char16_t RecordSeparator = u'\x1e';
 
+// The hub protocol this program speaks, and the version of it that the handshake asks for.
+inline constexpr char JsonProtocolName[] = "json";
+constexpr int HandshakeVersion = 1;
+
+// The "type" field of hub messages.
+enum class MessageType : int {
+    Invocation = 1,
+    StreamItem = 2,
+    Completion = 3,
+    StreamInvocation = 4,
+    CancelInvocation = 5,
+    Ping = 6,
+    Close = 7,
+};
+
+// The message type of a parsed record, or 0 when it has none that is a number.
+int messageType(const QJsonObject& object);
+
 // Largest WebSocket message either side accepts; a peer that sends more is cut off
 // rather than allowed to exhaust memory.
 constexpr quint64 MaxMessageBytes = 64ull * 1024 * 1024;
+
+// Quiet time after which either end pings its peer: half the usual 30 s time-out.
+constexpr int KeepAliveIntervalMs = 15000;
 
 // {"protocol":"json","version":1} and the separator, written as a literal.
 QString handshakeRequest();
@@ -41,7 +62,10 @@ struct HandshakeRequest
     bool isHandshake = false; // an object with a "protocol" key
     QString protocol;
     int version = 0;
-    bool supported() const { return isHandshake && protocol == QLatin1String("json") && version >= 1; }
+    bool supported() const
+    {
+        return isHandshake && protocol == QLatin1String(JsonProtocolName) && version >= HandshakeVersion;
+    }
 };
 HandshakeRequest parseHandshakeRequest(const QJsonObject& object);
 

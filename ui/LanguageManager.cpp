@@ -12,6 +12,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include "Palette.h"
+
 namespace {
 
 struct Row
@@ -161,39 +163,28 @@ LanguageManager& LanguageManager::instance()
 LanguageManager::LanguageManager()
 {
     for (const Row& row : Rows)
-        table.insert(QString::fromUtf8(row.chinese), QString::fromUtf8(row.english));
+        m_table.insert(QString::fromUtf8(row.chinese), QString::fromUtf8(row.english));
 }
 
 QString LanguageManager::translate(const QString& text) const
 {
     if (!isEnglish())
         return text;
-    return table.value(text, text);
-}
-
-void LanguageManager::addListener(std::function<void()> listener)
-{
-    listeners.push_back(Listener{false, nullptr, std::move(listener)});
+    return m_table.value(text, text);
 }
 
 void LanguageManager::addListener(QObject* context, std::function<void()> listener)
 {
-    listeners.push_back(Listener{true, context, std::move(listener)});
+    connect(this, &LanguageManager::languageChanged, context, std::move(listener));
 }
 
 void LanguageManager::setLanguage(int index)
 {
     const int wanted = index == 0 ? Chinese : English;
-    if (wanted == language)
+    if (wanted == m_language)
         return;
-    language = wanted;
-    // A listener may register further listeners; run the ones known at the switch.
-    const std::vector<Listener> current = listeners;
-    for (const Listener& listener : current) {
-        if (listener.tiedToContext && !listener.context)
-            continue;
-        listener.callback();
-    }
+    m_language = wanted;
+    emit languageChanged();
 }
 
 void applyLanguage(QWidget* root)
@@ -228,12 +219,14 @@ QComboBox* createLanguageSelector(QWidget* parent)
     // Set before connecting, so that building a selector never runs the listeners.
     combo->setCurrentIndex(manager.isEnglish() ? 1 : 0);
     combo->setFixedWidth(80);
-    combo->setStyleSheet(QStringLiteral(
-        "QComboBox { background: transparent; color: #94A3B8; border: 1px solid #2A3A4A; "
-        "border-radius: 3px; padding: 2px 6px; font-size: 11px; }"
-        "QComboBox:hover { border-color: #60A5FA; }"
-        "QComboBox QAbstractItemView { background: #0D1622; color: #F1F5F9; "
-        "selection-background-color: #1E3A5F; }"));
+    combo->setStyleSheet(
+        QStringLiteral("QComboBox { background: transparent; color: %1; border: 1px solid %2; "
+                       "border-radius: 3px; padding: 2px 6px; font-size: 11px; }"
+                       "QComboBox:hover { border-color: %3; }"
+                       "QComboBox QAbstractItemView { background: %4; color: %5; "
+                       "selection-background-color: %6; }")
+            .arg(Palette::TextMuted, Palette::Border, Palette::Link, Palette::PopupBackground,
+                 Palette::TextBright, Palette::Selection));
     QObject::connect(combo, &QComboBox::currentIndexChanged, &manager,
                      &LanguageManager::setLanguage);
     return combo;

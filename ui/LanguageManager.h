@@ -2,11 +2,9 @@
 
 #include <QMap>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
-#include <vector>
 
 class QComboBox;
 class QWidget;
@@ -21,36 +19,30 @@ class LanguageManager : public QObject
 public:
     static LanguageManager& instance();
 
-    bool isEnglish() const { return language == English; }
+    bool isEnglish() const { return m_language == English; }
     // English for a text that is exactly a key of the table; anything else, and every
     // text in Chinese mode, comes back unchanged.
     QString translate(const QString& text) const;
 
-    // Listeners run synchronously, in registration order, after every change of language.
-    void addListener(std::function<void()> listener);
-    // The same, for a listener that needs `context` alive: once the context is destroyed
-    // the listener is no longer run, so a window may register itself and still die first.
+    // Runs `listener` after every change of language, in registration order, for as long
+    // as `context` lives: a window may register itself and still die first. A thin
+    // wrapper over languageChanged.
     void addListener(QObject* context, std::function<void()> listener);
 
 public slots:
     // Selector index: 0 is Chinese, anything else English.
     void setLanguage(int index);
 
+signals:
+    void languageChanged();
+
 private:
     enum Language { Chinese = 0, English = 1 };
 
-    struct Listener
-    {
-        bool tiedToContext = false;
-        QPointer<QObject> context;
-        std::function<void()> callback;
-    };
-
     LanguageManager();
 
-    int language = Chinese;
-    std::vector<Listener> listeners;
-    QMap<QString, QString> table;
+    int m_language = Chinese;
+    QMap<QString, QString> m_table;
 };
 
 // Applies the current language to every widget below root and to root's window title.

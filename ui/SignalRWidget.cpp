@@ -4,12 +4,13 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCursor>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,44 +20,63 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
-#include <QWebSocket>
 
 #include "AdBanner.h"
 #include "ChartEngine.h"
-#include "Documentation.h"
 #include "CommunicationBase.h"
-#include "HubProtocol.h"
+#include "Documentation.h"
+#include "HubClient.h"
 #include "LanguageManager.h"
 #include "LogViewWidget.h"
+#include "Palette.h"
+#include "PayloadCodec.h"
+#include "SimulatedHub.h"
 #include "ValueExtractor.h"
 
 namespace {
 
-// Time spent on received messages before the event loop gets its turn again.
-constexpr qint64 InboundSliceNs = 8'000'000;
+constexpr int DefaultPort = 5000;
+constexpr int DefaultAutoSendMs = 1000;
+
+// A label followed by an editor, one under the other.
+void addLabelled(QVBoxLayout* layout, const QString& label, QWidget* editor)
+{
+    layout->addWidget(new QLabel(label, editor->parentWidget()));
+    layout->addWidget(editor);
+}
+
+QCheckBox* addCheck(QLayout* layout, QWidget* parent, const QString& text, bool checked)
+{
+    auto* check = new QCheckBox(text, parent);
+    check->setChecked(checked);
+    layout->addWidget(check);
+    return check;
+}
 
 } // namespace
 
 SignalRWidget::SignalRWidget(QWidget* parent)
     : QWidget(parent)
+    , m_comm(new CommunicationBase(this))
+    , m_client(new HubClient(m_comm, this))
+    , m_hub(new SimulatedHub(m_comm, this))
+    , m_autoSendTimer(new QTimer(this))
 {
-    comm = new CommunicationBase(this);
-    autoSendTimer = new QTimer(this);
-    connect(autoSendTimer, &QTimer::timeout, this, &SignalRWidget::sendData);
-    inboundTimer = new QTimer(this);
-    inboundTimer->setSingleShot(true);
-    inboundTimer->setInterval(0);
-    connect(inboundTimer, &QTimer::timeout, this, [this] { processInbound(InboundSliceNs); });
-    clientKeepAlive = new QTimer(this);
-    clientKeepAlive->setSingleShot(true);
-    connect(clientKeepAlive, &QTimer::timeout, this, [this] {
-        if (running && clientSocket && clientSocket->state() == QAbstractSocket::ConnectedState)
-            sendOnClient(HubProtocol::pingRecord());
-    });
+    connect(m_autoSendTimer, &QTimer::timeout, this, &SignalRWidget::sendData);
+    connect(m_client, &HubClient::connected, this, &SignalRWidget::onWsConnected);
+    connect(m_client, &HubClient::disconnected, this, &SignalRWidget::onWsDisconnected);
+    connect(m_client, &HubClient::argumentReceived, this, &SignalRWidget::feedChartData);
     setupUI();
+    connect(m_hub, &SimulatedHub::peerJoined, m_clientList,
+            [this](const QString& identifier) { m_clientList->addItem(identifier); });
+    connect(m_hub, &SimulatedHub::peerLeft, m_clientList, [this](const QString& identifier) {
+        const QList<QListWidgetItem*> items = m_clientList->findItems(identifier, Qt::MatchExactly);
+        if (!items.isEmpty())
+            delete items.first();
+    });
 }
 
 SignalRWidget::~SignalRWidget()
@@ -74,65 +94,74 @@ void SignalRWidget::setupUI()
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    root->addWidget(createHeader());
 
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(16, 4, 16, 12);
+    body->setSpacing(12);
+    m_controlScroll = new QScrollArea(this);
+    m_controlScroll->setWidgetResizable(false);
+    m_controlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_controlScroll->setFixedWidth(260);
+    m_controlScroll->setWidget(createControlPanel());
+    body->addWidget(m_controlScroll, 0);
+    body->addWidget(createWorkArea(), 1);
+    root->addLayout(body);
+
+    connect(m_lineSpacingSpin, &QSpinBox::valueChanged, m_logView, &LogViewWidget::setLineSpacing);
+    connect(m_fontSizeSpin, &QSpinBox::valueChanged, m_logView, &LogViewWidget::setFontSize);
+
+    applyLanguage(this);
+    // The chart panel's texts switch first, then the window's.
+    LanguageManager& language = LanguageManager::instance();
+    language.addListener(m_chartEngine, [engine = m_chartEngine] { applyLanguage(engine); });
+    language.addListener(this, [this] {
+        applyLanguage(this);
+        // The walk restores the status text remembered at the first switch, which may
+        // belong to an earlier connection state.
+        if (m_statusShown)
+            updateStatusLabel();
+    });
+}
+
+QWidget* SignalRWidget::createHeader()
+{
     auto* header = new QFrame(this);
     header->setObjectName(QStringLiteral("headerBar"));
     header->setFixedHeight(52);
-    auto* headerLayout = new QHBoxLayout(header);
-    headerLayout->setContentsMargins(20, 0, 20, 0);
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(20, 0, 20, 0);
     auto* icon = new QLabel(QStringLiteral("◆"), header);
     icon->setObjectName(QStringLiteral("headerIcon"));
     auto* title = new QLabel(QStringLiteral("SignalR调试助手"), header);
     title->setObjectName(QStringLiteral("headerTitle"));
     auto* version = new QLabel(QStringLiteral("v1.0"), header);
     version->setObjectName(QStringLiteral("headerVersion"));
-    headerLayout->addWidget(icon);
-    headerLayout->addWidget(title);
-    headerLayout->addWidget(version);
-    headerLayout->addStretch(1);
-    headerLayout->addWidget(new AdBanner(QStringLiteral("korvahub"), header), 2);
-    headerLayout->addStretch(1);
-    languageCombo = createLanguageSelector(header);
-    headerLayout->addWidget(languageCombo);
+    layout->addWidget(icon);
+    layout->addWidget(title);
+    layout->addWidget(version);
+    layout->addStretch(1);
+    layout->addWidget(new AdBanner(QStringLiteral("korvahub"), header), 2);
+    layout->addStretch(1);
+    m_languageCombo = createLanguageSelector(header);
+    layout->addWidget(m_languageCombo);
     auto* docButton = new QPushButton(QStringLiteral("📖 文档"), header);
     docButton->setObjectName(QStringLiteral("docButton"));
     docButton->setCursor(Qt::PointingHandCursor);
     docButton->setFixedHeight(24);
     docButton->setStyleSheet(QStringLiteral(
-        "QPushButton { background: transparent; color: #94A3B8; border: 1px solid #2A3A4A; "
+        "QPushButton { background: transparent; color: %1; border: 1px solid %2; "
         "border-radius: 3px; padding: 2px 8px; font-size: 11px; } QPushButton:hover { "
-        "border-color: #60A5FA; color: #00D4FF; }"));
-    headerLayout->addWidget(docButton);
-    auto* status = new QLabel(QStringLiteral("◆未连接"), header);
-    status->setObjectName(QStringLiteral("connStatus"));
-    headerLayout->addWidget(status);
-    root->addWidget(header);
+        "border-color: %3; color: %4; }")
+                                 .arg(Palette::TextMuted, Palette::Border, Palette::Link,
+                                      Palette::Accent));
+    layout->addWidget(docButton);
+    m_statusLabel = new QLabel(QStringLiteral("◆未连接"), header);
+    m_statusLabel->setObjectName(QStringLiteral("connStatus"));
+    layout->addWidget(m_statusLabel);
     connect(docButton, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(documentationUrl()); });
-
-    auto* body = new QHBoxLayout;
-    body->setContentsMargins(16, 4, 16, 12);
-    body->setSpacing(12);
-    controlScroll = new QScrollArea(this);
-    controlScroll->setWidgetResizable(false);
-    controlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    controlScroll->setFixedWidth(260);
-    controlScroll->setWidget(createControlPanel());
-    body->addWidget(controlScroll, 0);
-    body->addWidget(createWorkArea(), 1);
-    root->addLayout(body);
-
-    connect(lineSpacingSpin, &QSpinBox::valueChanged, logView, &LogViewWidget::setLineSpacing);
-    connect(fontSizeSpin, &QSpinBox::valueChanged, logView, &LogViewWidget::setFontSize);
-
-    applyLanguage(this);
-    LanguageManager::instance().addListener(this, [this] {
-        applyLanguage(this);
-        // The walk restores the status text remembered at the first switch, which may
-        // belong to an earlier connection state.
-        if (statusShown)
-            updateStatusLabel();
-    });
+    return header;
 }
 
 QWidget* SignalRWidget::createControlPanel()
@@ -143,132 +172,144 @@ QWidget* SignalRWidget::createControlPanel()
     layout->setSpacing(8);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    // 模式选择
     auto* modeGroup = new QGroupBox(QStringLiteral("模式选择"), column);
     auto* modeLayout = new QVBoxLayout(modeGroup);
-    clientRadio = new QRadioButton(QStringLiteral("SignalR 客户端"), modeGroup);
-    serverRadio = new QRadioButton(QStringLiteral("SignalR 服务端(模拟)"), modeGroup);
-    clientRadio->setChecked(true);
+    m_clientRadio = new QRadioButton(QStringLiteral("SignalR 客户端"), modeGroup);
+    m_serverRadio = new QRadioButton(QStringLiteral("SignalR 服务端(模拟)"), modeGroup);
+    m_clientRadio->setObjectName(QStringLiteral("clientRadio"));
+    m_serverRadio->setObjectName(QStringLiteral("serverRadio"));
+    m_clientRadio->setChecked(true);
     auto* modeButtons = new QButtonGroup(modeGroup);
-    modeButtons->addButton(clientRadio);
-    modeButtons->addButton(serverRadio);
-    modeLayout->addWidget(clientRadio);
-    modeLayout->addWidget(serverRadio);
+    modeButtons->addButton(m_clientRadio);
+    modeButtons->addButton(m_serverRadio);
+    modeLayout->addWidget(m_clientRadio);
+    modeLayout->addWidget(m_serverRadio);
     layout->addWidget(modeGroup);
 
-    // 连接设置
-    auto* connGroup = new QGroupBox(QStringLiteral("连接设置"), column);
-    auto* connLayout = new QVBoxLayout(connGroup);
-    clientSettings = new QWidget(connGroup);
-    clientSettings->setObjectName(QStringLiteral("clientSettings"));
-    auto* clientLayout = new QVBoxLayout(clientSettings);
-    clientLayout->setContentsMargins(0, 0, 0, 0);
-    clientLayout->addWidget(new QLabel(QStringLiteral("Hub 地址"), clientSettings));
-    hubUrlEdit = new QLineEdit(QStringLiteral("ws://localhost:5000/debughub"), clientSettings);
-    clientLayout->addWidget(hubUrlEdit);
-    connLayout->addWidget(clientSettings);
+    layout->addWidget(createConnectionGroup(column));
 
-    serverSettings = new QWidget(connGroup);
-    serverSettings->setObjectName(QStringLiteral("serverSettings"));
-    auto* serverLayout = new QVBoxLayout(serverSettings);
-    serverLayout->setContentsMargins(0, 0, 0, 0);
-    serverLayout->addWidget(new QLabel(QStringLiteral("监听端口"), serverSettings));
-    portSpin = new QSpinBox(serverSettings);
-    portSpin->setRange(1, 65535);
-    portSpin->setValue(5000);
-    serverLayout->addWidget(portSpin);
-    serverLayout->addWidget(new QLabel(QStringLiteral("Hub 路径"), serverSettings));
-    hubPathEdit = new QLineEdit(QStringLiteral("/debughub"), serverSettings);
-    serverLayout->addWidget(hubPathEdit);
-    serverSettings->hide();
-    connLayout->addWidget(serverSettings);
-
-    connLayout->addWidget(new QLabel(QStringLiteral("编码"), connGroup));
-    encodingCombo = new QComboBox(connGroup);
-    encodingCombo->addItems(CommunicationBase::supportedEncodings());
-    connLayout->addWidget(encodingCombo);
-    connectButton = new QPushButton(QStringLiteral("连接"), connGroup);
-    connectButton->setFixedHeight(36);
-    connectButton->setObjectName(QStringLiteral("accentButton"));
-    connLayout->addWidget(connectButton);
-    layout->addWidget(connGroup);
-
-    // 方法订阅
-    subscriptionGroup = new QGroupBox(QStringLiteral("方法订阅"), column);
-    auto* subLayout = new QVBoxLayout(subscriptionGroup);
+    m_subscriptionGroup = new QGroupBox(QStringLiteral("方法订阅"), column);
+    auto* subLayout = new QVBoxLayout(m_subscriptionGroup);
     auto* subRow = new QHBoxLayout;
-    subscribeEdit = new QLineEdit(QStringLiteral("ReceiveMessage"), subscriptionGroup);
-    subscribeButton = new QPushButton(QStringLiteral("订阅"), subscriptionGroup);
+    m_subscribeEdit = new QLineEdit(QStringLiteral("ReceiveMessage"), m_subscriptionGroup);
+    m_subscribeEdit->setObjectName(QStringLiteral("subscribeEdit"));
+    auto* subscribeButton = new QPushButton(QStringLiteral("订阅"), m_subscriptionGroup);
     subscribeButton->setFixedWidth(60);
-    subRow->addWidget(subscribeEdit);
+    subRow->addWidget(m_subscribeEdit);
     subRow->addWidget(subscribeButton);
     subLayout->addLayout(subRow);
-    subscriptionList = new QListWidget(subscriptionGroup);
-    subscriptionList->setMinimumHeight(50);
-    subscriptionList->setMaximumHeight(100);
-    subLayout->addWidget(subscriptionList);
-    unsubscribeButton = new QPushButton(QStringLiteral("取消订阅"), subscriptionGroup);
+    m_subscriptionList = new QListWidget(m_subscriptionGroup);
+    m_subscriptionList->setObjectName(QStringLiteral("subscriptionList"));
+    m_subscriptionList->setMinimumHeight(50);
+    m_subscriptionList->setMaximumHeight(100);
+    subLayout->addWidget(m_subscriptionList);
+    auto* unsubscribeButton = new QPushButton(QStringLiteral("取消订阅"), m_subscriptionGroup);
     unsubscribeButton->setObjectName(QStringLiteral("dangerButton"));
     subLayout->addWidget(unsubscribeButton);
-    layout->addWidget(subscriptionGroup);
+    layout->addWidget(m_subscriptionGroup);
 
-    // 已连接客户端
-    clientsGroup = new QGroupBox(QStringLiteral("已连接客户端"), column);
-    auto* clientsLayout = new QVBoxLayout(clientsGroup);
-    clientList = new QListWidget(clientsGroup);
-    clientList->setMinimumHeight(60);
-    clientList->setMaximumHeight(120);
-    clientsLayout->addWidget(clientList);
-    disconnectClientButton = new QPushButton(QStringLiteral("断开选中客户端"), clientsGroup);
+    m_clientsGroup = new QGroupBox(QStringLiteral("已连接客户端"), column);
+    auto* clientsLayout = new QVBoxLayout(m_clientsGroup);
+    m_clientList = new QListWidget(m_clientsGroup);
+    m_clientList->setObjectName(QStringLiteral("clientList"));
+    m_clientList->setMinimumHeight(60);
+    m_clientList->setMaximumHeight(120);
+    clientsLayout->addWidget(m_clientList);
+    auto* disconnectClientButton = new QPushButton(QStringLiteral("断开选中客户端"), m_clientsGroup);
     disconnectClientButton->setObjectName(QStringLiteral("dangerButton"));
     clientsLayout->addWidget(disconnectClientButton);
-    clientsGroup->hide();
-    layout->addWidget(clientsGroup);
+    m_clientsGroup->hide();
+    layout->addWidget(m_clientsGroup);
 
-    // 显示设置
-    auto* displayGroup = new QGroupBox(QStringLiteral("显示设置"), column);
-    auto* displayLayout = new QVBoxLayout(displayGroup);
-    hexDisplayCheck = new QCheckBox(QStringLiteral("十六进制显示"), displayGroup);
-    timestampCheck = new QCheckBox(QStringLiteral("显示时间戳"), displayGroup);
-    timestampCheck->setChecked(true);
-    autoScrollCheck = new QCheckBox(QStringLiteral("自动滚动"), displayGroup);
-    autoScrollCheck->setChecked(true);
-    displayLayout->addWidget(hexDisplayCheck);
-    displayLayout->addWidget(timestampCheck);
-    displayLayout->addWidget(autoScrollCheck);
-    auto* spacingRow = new QHBoxLayout;
-    spacingRow->addWidget(new QLabel(QStringLiteral("行间距"), displayGroup));
-    lineSpacingSpin = new QSpinBox(displayGroup);
-    lineSpacingSpin->setRange(-10, 10);
-    lineSpacingSpin->setValue(0);
-    lineSpacingSpin->setSuffix(QStringLiteral(" px"));
-    spacingRow->addWidget(lineSpacingSpin);
-    displayLayout->addLayout(spacingRow);
-    auto* fontRow = new QHBoxLayout;
-    fontRow->addWidget(new QLabel(QStringLiteral("字号"), displayGroup));
-    fontSizeSpin = new QSpinBox(displayGroup);
-    fontSizeSpin->setRange(7, 16);
-    fontSizeSpin->setValue(11);
-    fontSizeSpin->setSuffix(QStringLiteral(" pt"));
-    fontRow->addWidget(fontSizeSpin);
-    displayLayout->addLayout(fontRow);
-    layout->addWidget(displayGroup);
-
+    layout->addWidget(createDisplayGroup(column));
     layout->addWidget(createChartGroup());
 
-    connect(clientRadio, &QRadioButton::toggled, this, &SignalRWidget::onModeToggled);
-    connect(encodingCombo, &QComboBox::currentTextChanged, comm, &CommunicationBase::setEncoding);
-    connect(connectButton, &QPushButton::clicked, this, &SignalRWidget::toggleConnection);
+    connect(m_clientRadio, &QRadioButton::toggled, this, &SignalRWidget::onModeToggled);
     connect(subscribeButton, &QPushButton::clicked, this, &SignalRWidget::addSubscription);
     connect(unsubscribeButton, &QPushButton::clicked, this, &SignalRWidget::removeSubscription);
-    connect(disconnectClientButton, &QPushButton::clicked, this,
-            &SignalRWidget::disconnectSelectedClient);
-    connect(hexDisplayCheck, &QCheckBox::toggled, comm, &CommunicationBase::setHexDisplay);
-    connect(timestampCheck, &QCheckBox::toggled, comm, &CommunicationBase::setShowTimestamp);
-    connect(autoScrollCheck, &QCheckBox::toggled, comm, &CommunicationBase::setAutoScroll);
+    connect(disconnectClientButton, &QPushButton::clicked, this, [this] {
+        if (QListWidgetItem* item = m_clientList->currentItem())
+            m_hub->disconnectPeer(item->text());
+    });
 
     column->resize(column->sizeHint());
     return column;
+}
+
+QGroupBox* SignalRWidget::createConnectionGroup(QWidget* parent)
+{
+    auto* group = new QGroupBox(QStringLiteral("连接设置"), parent);
+    auto* layout = new QVBoxLayout(group);
+    m_clientSettings = new QWidget(group);
+    m_clientSettings->setObjectName(QStringLiteral("clientSettings"));
+    auto* clientLayout = new QVBoxLayout(m_clientSettings);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    m_hubUrlEdit = new QLineEdit(QStringLiteral("ws://localhost:5000/debughub"), m_clientSettings);
+    m_hubUrlEdit->setObjectName(QStringLiteral("hubUrlEdit"));
+    addLabelled(clientLayout, QStringLiteral("Hub 地址"), m_hubUrlEdit);
+    layout->addWidget(m_clientSettings);
+
+    m_serverSettings = new QWidget(group);
+    m_serverSettings->setObjectName(QStringLiteral("serverSettings"));
+    auto* serverLayout = new QVBoxLayout(m_serverSettings);
+    serverLayout->setContentsMargins(0, 0, 0, 0);
+    m_portSpin = new QSpinBox(m_serverSettings);
+    m_portSpin->setObjectName(QStringLiteral("portSpin"));
+    m_portSpin->setRange(1, 65535);
+    m_portSpin->setValue(DefaultPort);
+    addLabelled(serverLayout, QStringLiteral("监听端口"), m_portSpin);
+    m_hubPathEdit = new QLineEdit(QStringLiteral("/debughub"), m_serverSettings);
+    m_hubPathEdit->setObjectName(QStringLiteral("hubPathEdit"));
+    addLabelled(serverLayout, QStringLiteral("Hub 路径"), m_hubPathEdit);
+    m_serverSettings->hide();
+    layout->addWidget(m_serverSettings);
+
+    m_encodingCombo = new QComboBox(group);
+    m_encodingCombo->setObjectName(QStringLiteral("encodingCombo"));
+    m_encodingCombo->addItems(CommunicationBase::supportedEncodings());
+    addLabelled(layout, QStringLiteral("编码"), m_encodingCombo);
+    m_connectButton = new QPushButton(QStringLiteral("连接"), group);
+    m_connectButton->setFixedHeight(36);
+    m_connectButton->setObjectName(QStringLiteral("accentButton"));
+    m_connectButton->setProperty("role", QStringLiteral("connect"));
+    layout->addWidget(m_connectButton);
+
+    connect(m_encodingCombo, &QComboBox::currentTextChanged, m_comm, &CommunicationBase::setEncoding);
+    connect(m_connectButton, &QPushButton::clicked, this, &SignalRWidget::toggleConnection);
+    return group;
+}
+
+QGroupBox* SignalRWidget::createDisplayGroup(QWidget* parent)
+{
+    auto* group = new QGroupBox(QStringLiteral("显示设置"), parent);
+    auto* layout = new QVBoxLayout(group);
+    m_hexDisplayCheck = addCheck(layout, group, QStringLiteral("十六进制显示"), false);
+    m_timestampCheck = addCheck(layout, group, QStringLiteral("显示时间戳"), true);
+    m_autoScrollCheck = addCheck(layout, group, QStringLiteral("自动滚动"), true);
+    m_hexDisplayCheck->setObjectName(QStringLiteral("hexDisplayCheck"));
+    m_timestampCheck->setObjectName(QStringLiteral("timestampCheck"));
+    m_autoScrollCheck->setObjectName(QStringLiteral("autoScrollCheck"));
+
+    const auto addSpin = [&](const QString& label, int low, int high, int value, const QString& suffix) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(new QLabel(label, group));
+        auto* spin = new QSpinBox(group);
+        spin->setRange(low, high);
+        spin->setValue(value);
+        spin->setSuffix(suffix);
+        row->addWidget(spin);
+        layout->addLayout(row);
+        return spin;
+    };
+    m_lineSpacingSpin = addSpin(QStringLiteral("行间距"), -10, 10, 0, QStringLiteral(" px"));
+    m_fontSizeSpin = addSpin(QStringLiteral("字号"), 7, 16, 11, QStringLiteral(" pt"));
+    m_lineSpacingSpin->setObjectName(QStringLiteral("lineSpacingSpin"));
+    m_fontSizeSpin->setObjectName(QStringLiteral("fontSizeSpin"));
+
+    connect(m_hexDisplayCheck, &QCheckBox::toggled, m_comm, &CommunicationBase::setHexDisplay);
+    connect(m_timestampCheck, &QCheckBox::toggled, m_comm, &CommunicationBase::setShowTimestamp);
+    connect(m_autoScrollCheck, &QCheckBox::toggled, m_comm, &CommunicationBase::setAutoScroll);
+    return group;
 }
 
 QGroupBox* SignalRWidget::createChartGroup()
@@ -276,8 +317,8 @@ QGroupBox* SignalRWidget::createChartGroup()
     auto* group = new QGroupBox(QStringLiteral("数据可视化"));
     auto* layout = new QVBoxLayout(group);
     layout->setContentsMargins(0, 0, 0, 0);
-    chartEngine = new ChartEngine(group);
-    layout->addWidget(chartEngine->panel);
+    m_chartEngine = new ChartEngine(group);
+    layout->addWidget(m_chartEngine->panel);
     return group;
 }
 
@@ -287,72 +328,252 @@ QWidget* SignalRWidget::createWorkArea()
     auto* layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    tabWidget = new QTabWidget(area);
-    logView = new LogViewWidget(comm, tabWidget);
-    tabWidget->addTab(logView, QStringLiteral("通信日志"));
-    if (chartEngine)
-        tabWidget->addTab(chartEngine->chartView, QStringLiteral("数据图表"));
-    layout->addWidget(tabWidget, 1);
+    m_tabWidget = new QTabWidget(area);
+    m_logView = new LogViewWidget(m_comm, m_tabWidget);
+    m_tabWidget->addTab(m_logView, QStringLiteral("通信日志"));
+    m_tabWidget->addTab(m_chartEngine->chartView, QStringLiteral("数据图表"));
+    layout->addWidget(m_tabWidget, 1);
     layout->addWidget(createSendArea(), 0);
     return area;
 }
 
+QWidget* SignalRWidget::createSendArea()
+{
+    auto* group = new QGroupBox(QStringLiteral("发送区"));
+    auto* layout = new QVBoxLayout(group);
+
+    auto* methodRow = new QHBoxLayout;
+    methodRow->addWidget(new QLabel(QStringLiteral("方法名"), group));
+    m_methodEdit = new QLineEdit(QStringLiteral("SendMessage"), group);
+    m_methodEdit->setObjectName(QStringLiteral("methodEdit"));
+    methodRow->addWidget(m_methodEdit, 1);
+    layout->addLayout(methodRow);
+
+    m_sendEdit = new QPlainTextEdit(group);
+    m_sendEdit->setObjectName(QStringLiteral("sendEdit"));
+    m_sendEdit->setPlaceholderText(QStringLiteral("输入要发送的消息..."));
+    m_sendEdit->setFixedHeight(60);
+    m_sendEdit->installEventFilter(this);
+    layout->addWidget(m_sendEdit);
+
+    auto* optionRow = new QHBoxLayout;
+    m_hexSendCheck = addCheck(optionRow, group, QStringLiteral("Hex发送"), false);
+    m_enterSendCheck = addCheck(optionRow, group, QStringLiteral("Enter发送"), true);
+    m_hexSendCheck->setObjectName(QStringLiteral("hexSendCheck"));
+    m_enterSendCheck->setObjectName(QStringLiteral("enterSendCheck"));
+    auto* sendButton = new QPushButton(QStringLiteral("刷新"), group);
+    sendButton->setObjectName(QStringLiteral("accentButton"));
+    sendButton->setProperty("role", QStringLiteral("send"));
+    sendButton->setFixedSize(120, 32);
+    optionRow->addStretch();
+    optionRow->addWidget(sendButton);
+    layout->addLayout(optionRow);
+
+    auto* autoRow = new QHBoxLayout;
+    m_autoSendCheck = addCheck(autoRow, group, QStringLiteral("自动发送"), false);
+    m_autoSendCheck->setObjectName(QStringLiteral("autoSendCheck"));
+    m_intervalSpin = new QSpinBox(group);
+    m_intervalSpin->setObjectName(QStringLiteral("intervalSpin"));
+    m_intervalSpin->setRange(10, 60000);
+    m_intervalSpin->setSingleStep(100);
+    m_intervalSpin->setValue(DefaultAutoSendMs);
+    m_intervalSpin->setSuffix(QStringLiteral(" ms"));
+    autoRow->addWidget(new QLabel(QStringLiteral("间隔:"), group));
+    autoRow->addWidget(m_intervalSpin);
+    autoRow->addStretch();
+    layout->addLayout(autoRow);
+
+    connect(sendButton, &QPushButton::clicked, this, &SignalRWidget::sendData);
+    connect(m_autoSendCheck, &QCheckBox::toggled, this, &SignalRWidget::toggleAutoSend);
+    return group;
+}
+
 void SignalRWidget::onModeToggled(bool clientChecked)
 {
-    clientSettings->setVisible(clientChecked);
-    serverSettings->setVisible(!clientChecked);
-    subscriptionGroup->setVisible(clientChecked);
-    clientsGroup->setVisible(!clientChecked);
-    serverMode = !clientChecked;
+    m_clientSettings->setVisible(clientChecked);
+    m_serverSettings->setVisible(!clientChecked);
+    m_subscriptionGroup->setVisible(clientChecked);
+    m_clientsGroup->setVisible(!clientChecked);
+    m_serverMode = !clientChecked;
     updateConnectButton();
-    if (QWidget* column = controlScroll->widget())
+    if (QWidget* column = m_controlScroll->widget())
         column->resize(column->sizeHint());
+}
+
+void SignalRWidget::setRunning(bool running)
+{
+    m_running = running;
+    updateConnectButton();
+    updateStatusLabel();
 }
 
 void SignalRWidget::updateConnectButton()
 {
-    if (running) {
-        connectButton->setText(QStringLiteral("断开"));
-        connectButton->setStyleSheet(QStringLiteral(
-            "QPushButton { background-color: #EF4444; color: white; font-weight: 600; border: none; "
-            "border-radius: 4px; padding: 4px 20px; }QPushButton:hover { background-color: #F87171; }"));
-        connectButton->setFixedHeight(36);
+    if (m_running) {
+        m_connectButton->setText(QStringLiteral("断开"));
+        m_connectButton->setStyleSheet(
+            QStringLiteral("QPushButton { background-color: %1; color: white; font-weight: 600; "
+                           "border: none; border-radius: 4px; padding: 4px 20px; }"
+                           "QPushButton:hover { background-color: %2; }")
+                .arg(Palette::Danger, Palette::DangerHover));
+        m_connectButton->setFixedHeight(36);
     } else {
-        connectButton->setText(serverMode ? QStringLiteral("启动") : QStringLiteral("连接"));
-        connectButton->setObjectName(QStringLiteral("accentButton"));
-        connectButton->setStyleSheet(QString());
+        m_connectButton->setText(m_serverMode ? QStringLiteral("启动") : QStringLiteral("连接"));
+        m_connectButton->setObjectName(QStringLiteral("accentButton"));
+        m_connectButton->setStyleSheet(QString());
     }
 }
 
 void SignalRWidget::updateStatusLabel()
 {
-    auto* label = findChild<QLabel*>(QStringLiteral("connStatus"));
-    if (!label)
-        return;
-    statusShown = true;
+    m_statusShown = true;
     const bool english = LanguageManager::instance().isEnglish();
-    if (running) {
-        label->setText(english ? QStringLiteral("🟢 Connected") : QStringLiteral("🟢 已连接"));
-        label->setStyleSheet(QStringLiteral("font-size: 13px; color: #10B981; background: transparent;"));
+    const QString style = QStringLiteral("font-size: 13px; color: %1; background: transparent;");
+    if (m_running) {
+        m_statusLabel->setText(english ? QStringLiteral("🟢 Connected") : QStringLiteral("🟢 已连接"));
+        m_statusLabel->setStyleSheet(style.arg(Palette::Success));
     } else {
-        label->setText(english ? QStringLiteral("○ Disconnected") : QStringLiteral("⚫未连接"));
-        label->setStyleSheet(QStringLiteral("font-size: 13px; color: #64748B; background: transparent;"));
+        m_statusLabel->setText(english ? QStringLiteral("○ Disconnected") : QStringLiteral("⚫未连接"));
+        m_statusLabel->setStyleSheet(style.arg(Palette::TextDim));
     }
 }
 
 void SignalRWidget::toggleConnection()
 {
-    if (running)
+    if (m_running)
         disconnectAll();
-    else if (!serverMode)
+    else if (!m_serverMode)
         connectClient();
     else
         startServer();
 }
 
+void SignalRWidget::connectClient()
+{
+    m_client->open(m_hubUrlEdit->text());
+}
+
+void SignalRWidget::startServer()
+{
+    if (m_hub->listen(static_cast<quint16>(m_portSpin->value()), m_hubPathEdit->text()))
+        setRunning(true);
+}
+
+void SignalRWidget::disconnectAll()
+{
+    m_autoSendTimer->stop();
+    m_client->close();
+    setRunning(false);
+    m_comm->logSystemMessage(QStringLiteral("已断开"));
+    // After the line above: each client's departure is logged as it goes.
+    m_hub->stop();
+}
+
+void SignalRWidget::onWsConnected()
+{
+    setRunning(true);
+}
+
+void SignalRWidget::onWsDisconnected()
+{
+    setRunning(false);
+}
+
+void SignalRWidget::onWsTextReceived(const QString& message)
+{
+    m_client->handleMessage(message);
+}
+
 void SignalRWidget::feedChartData(const QString& text)
 {
-    if (!chartEngine)
+    feedChartText(*m_chartEngine, text);
+}
+
+void SignalRWidget::addSubscription()
+{
+    const QString name = m_subscribeEdit->text().trimmed();
+    if (!m_client->addSubscription(name))
         return;
-    feedChartText(*chartEngine, text);
+    m_subscriptionList->addItem(name);
+    m_subscribeEdit->clear();
+}
+
+void SignalRWidget::removeSubscription()
+{
+    QListWidgetItem* item = m_subscriptionList->currentItem();
+    if (!item)
+        return;
+    m_client->removeSubscription(item->text());
+    delete item;
+}
+
+QByteArray SignalRWidget::buildPayload()
+{
+    const QString text = m_sendEdit->toPlainText();
+    if (m_hexSendCheck->isChecked() && !text.isEmpty()) {
+        if (PayloadCodec::isValidHexString(text))
+            return PayloadCodec::parseHexString(text);
+        m_comm->logSystemMessage(QStringLiteral("无效的十六进制数据"));
+        return QByteArray();
+    }
+    return m_comm->encodeText(text);
+}
+
+void SignalRWidget::sendData()
+{
+    const QString method = m_methodEdit->text();
+    if (method.isEmpty())
+        return;
+    const QByteArray payload = buildPayload();
+    if (payload.isEmpty())
+        return;
+    if (m_serverMode)
+        m_hub->broadcast(method, payload);
+    else
+        m_client->invoke(method, payload);
+}
+
+bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_sendEdit)
+        return QWidget::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        m_sendEdit->setPlaceholderText(QString());
+        return false;
+    case QEvent::FocusOut:
+        if (m_sendEdit->toPlainText().isEmpty())
+            m_sendEdit->setPlaceholderText(LanguageManager::instance().isEnglish()
+                                               ? QStringLiteral("Enter message to send...")
+                                               : QStringLiteral("输入要发送的消息..."));
+        return false;
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            break;
+        const bool shift = key->modifiers() & Qt::ShiftModifier;
+        const bool ctrl = key->modifiers() & Qt::ControlModifier;
+        const bool enterSends = m_enterSendCheck->isChecked();
+        if (!shift && (ctrl ? !enterSends : enterSends)) {
+            sendData();
+        } else {
+            QTextCursor cursor = m_sendEdit->textCursor();
+            cursor.insertText(QStringLiteral("\n"));
+            m_sendEdit->setTextCursor(cursor);
+        }
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SignalRWidget::toggleAutoSend(bool enabled)
+{
+    if (enabled && m_running)
+        m_autoSendTimer->start(m_intervalSpin->value());
+    else
+        m_autoSendTimer->stop();
 }

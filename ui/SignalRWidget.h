@@ -1,19 +1,15 @@
 #pragma once
 
-#include <QList>
-#include <QString>
-#include <QStringList>
 #include <QWidget>
-
-#include "HubProtocol.h"
 
 class ChartEngine;
 class CommunicationBase;
+class HubClient;
 class LogViewWidget;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QJsonObject;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -23,12 +19,12 @@ class QScrollArea;
 class QSpinBox;
 class QTabWidget;
 class QTimer;
-class QWebSocket;
-class QWebSocketServer;
+class SimulatedHub;
 
-// The program's one window. Besides the widgets it owns both ends of the hub protocol:
-// the hub client (hub/SignalRWidgetClient.cpp), the simulated hub server
-// (hub/SignalRWidgetServer.cpp) and the send composer (ui/SignalRWidgetSend.cpp).
+// The program's one window: header, control column, log and chart tabs and the send
+// area. Both ends of the hub protocol live in their own objects (HubClient,
+// SimulatedHub); the window builds the widgets, wires them to those objects and follows
+// their state. Widgets that tests and the screenshot tool look up carry object names.
 class SignalRWidget : public QWidget
 {
     Q_OBJECT
@@ -36,6 +32,13 @@ class SignalRWidget : public QWidget
 public:
     explicit SignalRWidget(QWidget* parent = nullptr);
     ~SignalRWidget() override;
+
+    CommunicationBase* communication() const { return m_comm; }
+    HubClient* hubClient() const { return m_client; }
+    SimulatedHub* simulatedHub() const { return m_hub; }
+    ChartEngine* chartEngine() const { return m_chartEngine; }
+    // Client connected, or server listening.
+    bool isRunning() const { return m_running; }
 
 public slots:
     void toggleConnection();
@@ -55,93 +58,57 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend struct SignalRWidgetProbe; // white-box access for the tests
-
     void setupUI();
+    QWidget* createHeader();
     QWidget* createControlPanel();
+    QGroupBox* createConnectionGroup(QWidget* parent);
+    QGroupBox* createDisplayGroup(QWidget* parent);
+    QGroupBox* createChartGroup();
     QWidget* createWorkArea();
     QWidget* createSendArea();
-    QGroupBox* createChartGroup();
     void onModeToggled(bool clientChecked);
+    void setRunning(bool running);
     void updateConnectButton();
     void updateStatusLabel();
-
-    // client side
-    void sendSubscribe(const QString& method);
-    void handleHubMessage(const QJsonObject& object);
-    void handleRecord(const HubProtocol::Record& record);
-    void onWsError(QWebSocket* socket);
-    void sendOnClient(const QString& text);
-    void queueWsText(const QString& message);
-    void processInbound(qint64 budgetNs);
-    QString oversizeMessage() const;
-    void discardClientSocket();
-
-    // server side
-    void onNewConnection();
-    void onClientText(QWebSocket* socket, const QString& message);
-    void onClientDisconnected(QWebSocket* socket, const QString& identifier);
-    void disconnectSelectedClient();
-    void sendToClient(QWebSocket* socket, const QString& text);
-
-    // send composer
     QByteArray buildPayload();
-    int nextInvocationNumber();
 
-    QScrollArea* controlScroll = nullptr;
-    CommunicationBase* comm = nullptr;
-    LogViewWidget* logView = nullptr;
-    QTabWidget* tabWidget = nullptr;
-    ChartEngine* chartEngine = nullptr;
-    QWebSocket* clientSocket = nullptr;
-    QWebSocketServer* server = nullptr;
-    QList<QWebSocket*> serverClients;
-    QRadioButton* clientRadio = nullptr;
-    QRadioButton* serverRadio = nullptr;
-    QWidget* clientSettings = nullptr;
-    QWidget* serverSettings = nullptr;
-    QLineEdit* hubUrlEdit = nullptr;
-    QSpinBox* portSpin = nullptr;
-    QLineEdit* hubPathEdit = nullptr;
-    QComboBox* encodingCombo = nullptr;
-    QPushButton* connectButton = nullptr;
-    QGroupBox* subscriptionGroup = nullptr;
-    QLineEdit* subscribeEdit = nullptr;
-    QPushButton* subscribeButton = nullptr;
-    QListWidget* subscriptionList = nullptr;
-    QPushButton* unsubscribeButton = nullptr;
-    QGroupBox* clientsGroup = nullptr;
-    QListWidget* clientList = nullptr;
-    QPushButton* disconnectClientButton = nullptr;
-    QCheckBox* hexDisplayCheck = nullptr;
-    QCheckBox* timestampCheck = nullptr;
-    QCheckBox* autoScrollCheck = nullptr;
-    QSpinBox* lineSpacingSpin = nullptr;
-    QSpinBox* fontSizeSpin = nullptr;
-    QLineEdit* methodEdit = nullptr;
-    QPlainTextEdit* sendEdit = nullptr;
-    QCheckBox* hexSendCheck = nullptr;
-    QCheckBox* enterSendCheck = nullptr;
-    QPushButton* sendPushButton = nullptr;
-    QCheckBox* autoSendCheck = nullptr;
-    QSpinBox* intervalSpin = nullptr;
-    QTimer* autoSendTimer = nullptr;
-    QTimer* clientKeepAlive = nullptr;
-    // Received messages not handled yet, and the zero-delay timer that handles them in
-    // slices so a flood never holds the event loop for long.
-    QList<QString> inbound;
-    qsizetype inboundChars = 0;
-    QTimer* inboundTimer = nullptr;
-    // Quiet time after which either side pings its peer.
-    int keepAliveMs = 15000;
-    quint64 maxMessageBytes = HubProtocol::MaxMessageBytes;
-    QStringList subscriptions;
-    qint32 invocationCounter = 0;
-    bool serverMode = false;
-    bool running = false;
-    // True from the handshake request until the first record answers it.
-    bool awaitingHandshake = false;
+    CommunicationBase* m_comm = nullptr;
+    HubClient* m_client = nullptr;
+    SimulatedHub* m_hub = nullptr;
+    QTimer* m_autoSendTimer = nullptr;
+    ChartEngine* m_chartEngine = nullptr;
+    LogViewWidget* m_logView = nullptr;
+    QScrollArea* m_controlScroll = nullptr;
+    QTabWidget* m_tabWidget = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QRadioButton* m_clientRadio = nullptr;
+    QRadioButton* m_serverRadio = nullptr;
+    QWidget* m_clientSettings = nullptr;
+    QWidget* m_serverSettings = nullptr;
+    QLineEdit* m_hubUrlEdit = nullptr;
+    QSpinBox* m_portSpin = nullptr;
+    QLineEdit* m_hubPathEdit = nullptr;
+    QComboBox* m_encodingCombo = nullptr;
+    QPushButton* m_connectButton = nullptr;
+    QGroupBox* m_subscriptionGroup = nullptr;
+    QLineEdit* m_subscribeEdit = nullptr;
+    QListWidget* m_subscriptionList = nullptr;
+    QGroupBox* m_clientsGroup = nullptr;
+    QListWidget* m_clientList = nullptr;
+    QCheckBox* m_hexDisplayCheck = nullptr;
+    QCheckBox* m_timestampCheck = nullptr;
+    QCheckBox* m_autoScrollCheck = nullptr;
+    QSpinBox* m_lineSpacingSpin = nullptr;
+    QSpinBox* m_fontSizeSpin = nullptr;
+    QLineEdit* m_methodEdit = nullptr;
+    QPlainTextEdit* m_sendEdit = nullptr;
+    QCheckBox* m_hexSendCheck = nullptr;
+    QCheckBox* m_enterSendCheck = nullptr;
+    QCheckBox* m_autoSendCheck = nullptr;
+    QSpinBox* m_intervalSpin = nullptr;
+    QComboBox* m_languageCombo = nullptr;
+    bool m_serverMode = false;
+    bool m_running = false;
     // True once the status label shows a state rather than its initial text.
-    bool statusShown = false;
-    QComboBox* languageCombo = nullptr;
+    bool m_statusShown = false;
 };

@@ -6,19 +6,19 @@
 
 RecordingHub::RecordingHub(QObject* parent)
     : QObject(parent)
-    , server(new QWebSocketServer(QStringLiteral("RecordingHub"), QWebSocketServer::NonSecureMode,
+    , m_server(new QWebSocketServer(QStringLiteral("RecordingHub"), QWebSocketServer::NonSecureMode,
                                   this))
 {
-    connect(server, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* socket = server->nextPendingConnection()) {
+    connect(m_server, &QWebSocketServer::newConnection, this, [this] {
+        while (QWebSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
-            clients.append(socket);
+            m_clients.append(socket);
             connect(socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
                 received.append(text);
                 emit textReceived(text);
             });
             connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-                clients.removeOne(socket);
+                m_clients.removeOne(socket);
                 socket->deleteLater();
                 emit clientDisconnected();
             });
@@ -34,12 +34,12 @@ RecordingHub::~RecordingHub()
 
 bool RecordingHub::listen()
 {
-    return server->listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 quint16 RecordingHub::port() const
 {
-    return server->serverPort();
+    return m_server->serverPort();
 }
 
 QUrl RecordingHub::url(const QString& path) const
@@ -49,20 +49,20 @@ QUrl RecordingHub::url(const QString& path) const
 
 void RecordingHub::sendToAll(const QString& text)
 {
-    for (QWebSocket* socket : std::as_const(clients))
+    for (QWebSocket* socket : std::as_const(m_clients))
         socket->sendTextMessage(text);
 }
 
 void RecordingHub::closeAll()
 {
-    for (QWebSocket* socket : std::as_const(clients))
+    for (QWebSocket* socket : std::as_const(m_clients))
         socket->close();
 }
 
 void RecordingHub::abortAll()
 {
-    const QList<QWebSocket*> sockets = clients;
-    clients.clear();
+    const QList<QWebSocket*> sockets = m_clients;
+    m_clients.clear();
     for (QWebSocket* socket : sockets) {
         disconnect(socket, nullptr, this, nullptr);
         socket->abort();

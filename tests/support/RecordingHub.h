@@ -25,7 +25,7 @@ public:
     void sendToAll(const QString& text);
     void closeAll();
     void abortAll();
-    int clientCount() const { return int(clients.size()); }
+    int clientCount() const { return int(m_clients.size()); }
 
     QStringList received;
 
@@ -35,6 +35,6 @@ signals:
     void clientDisconnected();
 
 private:
-    QWebSocketServer* server = nullptr;
-    QList<QWebSocket*> clients;
+    QWebSocketServer* m_server = nullptr;
+    QList<QWebSocket*> m_clients;
 };

@@ -1,0 +1,222 @@
+#include "SimulatedHub.h"
+
+#include <QHostAddress>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+#include "CommunicationBase.h"
+#include "HubSockets.h"
+#include "SimulatedHubMethods.h"
+
+namespace {
+
+constexpr int PeerCloseGraceMs = 5000;
+
+QString peerIdentifier(const QWebSocket* socket)
+{
+    return socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+}
+
+} // namespace
+
+SimulatedHub::SimulatedHub(CommunicationBase* log, QObject* parent)
+    : QObject(parent)
+    , m_log(log)
+{
+}
+
+SimulatedHub::~SimulatedHub()
+{
+    // Silent: the log may already be gone when the owner is torn down.
+    for (const Peer& peer : std::as_const(m_peers)) {
+        disconnect(peer.socket, nullptr, this, nullptr);
+        peer.socket->abort();
+    }
+}
+
+bool SimulatedHub::listen(quint16 port, const QString& path)
+{
+    auto* candidate = new QWebSocketServer(QStringLiteral("Korvahub SignalR"),
+                                           QWebSocketServer::NonSecureMode, this);
+    if (!candidate->listen(QHostAddress::Any, port)) {
+        m_log->logSystemMessage(QStringLiteral("监听失败: ") + candidate->errorString());
+        delete candidate;
+        return false;
+    }
+    m_server = candidate;
+    connect(m_server, &QWebSocketServer::newConnection, this, &SimulatedHub::onNewConnection);
+    m_log->logSystemMessage(QStringLiteral("SignalR服务器已启动: http://localhost:%1%2")
+                                .arg(m_server->serverPort())
+                                .arg(path));
+    m_log->logSystemMessage(
+        QStringLiteral("可用方法: Send(msg), SendMessage(msg), Echo(msg), Broadcast(method, msg)"));
+    return true;
+}
+
+quint16 SimulatedHub::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+void SimulatedHub::stop()
+{
+    QWebSocketServer* stopped = m_server;
+    m_server = nullptr;
+    // Closing a client reports its disconnection, often at once, and that handler logs
+    // the departure, forgets the peer and deletes the socket later. Deleting it here
+    // instead could drop a disconnection that arrives afterwards; a peer that never lets
+    // the close finish is cut off after a grace period.
+    const QList<Peer> peers = m_peers;
+    for (const Peer& peer : peers) {
+        QWebSocket* socket = peer.socket;
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            QTimer::singleShot(PeerCloseGraceMs, socket, [socket] { socket->abort(); });
+    }
+    if (stopped) {
+        stopped->close();
+        delete stopped;
+    }
+}
+
+void SimulatedHub::broadcast(const QString& method, const QByteArray& payload)
+{
+    const QString message = HubProtocol::serverInvocation(method, payload);
+    for (Peer& peer : m_peers)
+        sendToPeer(peer, message);
+    m_log->logSentData(payload);
+}
+
+void SimulatedHub::disconnectPeer(const QString& identifier)
+{
+    for (const Peer& peer : std::as_const(m_peers)) {
+        if (peer.identifier == identifier) {
+            // The disconnection handling forgets the peer and logs the departure.
+            peer.socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            return;
+        }
+    }
+}
+
+QStringList SimulatedHub::peerIdentifiers() const
+{
+    QStringList identifiers;
+    for (const Peer& peer : m_peers)
+        identifiers.append(peer.identifier);
+    return identifiers;
+}
+
+SimulatedHub::Peer* SimulatedHub::findPeer(const QWebSocket* socket)
+{
+    for (Peer& peer : m_peers)
+        if (peer.socket == socket)
+            return &peer;
+    return nullptr;
+}
+
+void SimulatedHub::onNewConnection()
+{
+    if (!m_server)
+        return;
+    while (QWebSocket* socket = m_server->nextPendingConnection()) {
+        // Accepted sockets are born children of the server, which is destroyed at once
+        // on stop; the hub owns them so that their deferred deletion stays valid.
+        socket->setParent(this);
+        HubSockets::applyMessageLimit(socket, m_maxMessageBytes);
+        Peer peer;
+        peer.socket = socket;
+        peer.identifier = peerIdentifier(socket);
+        // Pings a handshaken client after each quiet spell, as a real hub does, so the
+        // official clients' server time-out never fires.
+        peer.keepAlive = new QTimer(socket);
+        peer.keepAlive->setSingleShot(true);
+        peer.keepAlive->setInterval(m_keepAliveMs);
+        connect(peer.keepAlive, &QTimer::timeout, this, [this, socket] {
+            if (Peer* p = findPeer(socket))
+                sendToPeer(*p, HubProtocol::pingRecord());
+        });
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString& message) { onPeerText(socket, message); });
+        connect(socket, &QWebSocket::disconnected, this,
+                [this, socket] { onPeerDisconnected(socket); });
+        m_peers.append(peer);
+        m_log->logSystemMessage(QStringLiteral("客户端连接 %1").arg(peer.identifier));
+        emit peerJoined(peer.identifier);
+    }
+}
+
+void SimulatedHub::onPeerText(QWebSocket* socket, const QString& message)
+{
+    m_log->logReceivedData(m_log->encodeText(message));
+
+    // Answering is silent: only what the client sent is logged.
+    const QStringList records = HubProtocol::splitRecords(message);
+    for (const QString& text : records) {
+        Peer* peer = findPeer(socket);
+        if (!peer)
+            return;
+        const HubProtocol::Record record = HubProtocol::classify(text);
+        if (record.kind == HubProtocol::RecordKind::Raw)
+            continue;
+        if (!peer->handshaken) {
+            const HubProtocol::HandshakeRequest request =
+                HubProtocol::parseHandshakeRequest(record.object);
+            if (!request.isHandshake)
+                continue;
+            if (!request.supported()) {
+                sendToPeer(*peer, HubProtocol::handshakeError(
+                                      QStringLiteral("Requested protocol '%1' is not available.")
+                                          .arg(request.protocol)));
+                socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+                return;
+            }
+            peer->handshaken = true;
+            sendToPeer(*peer, HubProtocol::handshakeResponse());
+            continue;
+        }
+        const int type = HubProtocol::messageType(record.object);
+        if (type == int(HubProtocol::MessageType::Close)) {
+            socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            return;
+        }
+        if (type != int(HubProtocol::MessageType::Invocation))
+            continue;
+        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(record.object);
+        for (const SimulatedHubMethods::Push& push : reply.pushes) {
+            const QString invocation = HubProtocol::invocationRecord(push.target, push.arguments);
+            if (!push.toAll) {
+                sendToPeer(*peer, invocation);
+                continue;
+            }
+            for (Peer& other : m_peers)
+                sendToPeer(other, invocation);
+            peer = findPeer(socket);
+            if (!peer)
+                return;
+        }
+        if (!reply.completion.isEmpty())
+            sendToPeer(*peer, reply.completion);
+    }
+}
+
+void SimulatedHub::sendToPeer(Peer& peer, const QString& text)
+{
+    peer.socket->sendTextMessage(text);
+    if (peer.handshaken)
+        peer.keepAlive->start();
+}
+
+void SimulatedHub::onPeerDisconnected(QWebSocket* socket)
+{
+    const Peer* peer = findPeer(socket);
+    if (!peer)
+        return;
+    const QString identifier = peer->identifier;
+    m_peers.removeIf([socket](const Peer& p) { return p.socket == socket; });
+    if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        m_log->logSystemMessage(HubSockets::oversizeNotice(m_maxMessageBytes));
+    m_log->logSystemMessage(QStringLiteral("客户端断开: %1").arg(identifier));
+    emit peerLeft(identifier);
+    socket->deleteLater();
+}
