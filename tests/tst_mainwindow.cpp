@@ -1,129 +1,192 @@
+// Guards what only the window does: the mode switch showing the wrong settings or button
+// text, the connect button and status label not following the connection, the Enter-key
+// rules of the send editor, payload rules (hex, encodings, empty method) and where a send
+// goes in each mode, the client list not following the simulated hub, and texts set
+// while running not following the language.
+
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QTest>
 
+#include "CommunicationBase.h"
+#include "HubClient.h"
+#include "HubTestKit.h"
 #include "LanguageManager.h"
 #include "LogLines.h"
+#include "RecordingHub.h"
 #include "SignalRWidget.h"
-#include "HubTestKit.h"
-#include "SignalRWidgetProbe.h"
+#include "SimulatedHub.h"
 
-// The window's shape: defaults, the mode switch, the connect button and status label.
+using HubTestKit::Timeout;
+
+namespace {
+
+template <typename T>
+T* child(const SignalRWidget& w, const char* name)
+{
+    return w.findChild<T*>(QLatin1String(name));
+}
+
+QPushButton* buttonWithRole(const SignalRWidget& w, const char* role)
+{
+    for (QPushButton* button : w.findChildren<QPushButton*>())
+        if (button->property("role").toString() == QLatin1String(role))
+            return button;
+    return nullptr;
+}
+
+QString status(const SignalRWidget& w)
+{
+    return child<QLabel>(w, "connStatus")->text();
+}
+
+// Connects the window to the hub and waits for the handshake request, then forgets it.
+bool connectTo(SignalRWidget& w, RecordingHub& hub)
+{
+    child<QLineEdit>(w, "hubUrlEdit")->setText(hub.url().toString());
+    w.toggleConnection();
+    const bool ok = QTest::qWaitFor([&] { return !hub.received.isEmpty(); }, Timeout);
+    hub.received.clear();
+    return ok && w.isRunning();
+}
+
+} // namespace
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void defaults()
-    {
-        SignalRWidget w;
-        SignalRWidgetProbe p(w);
-        QCOMPARE(w.size(), QSize(1120, 760));
-        QCOMPARE(w.minimumSize(), QSize(900, 600));
-        QCOMPARE(w.windowTitle(), QStringLiteral("SignalR调试助手"));
-        QCOMPARE(p.hubUrlEdit()->text(), QStringLiteral("ws://localhost:5000/debughub"));
-        QCOMPARE(p.portSpin()->value(), 5000);
-        QCOMPARE(p.hubPathEdit()->text(), QStringLiteral("/debughub"));
-        QCOMPARE(p.subscribeEdit()->text(), QStringLiteral("ReceiveMessage"));
-        QVERIFY(p.subscriptions().isEmpty());
-        QCOMPARE(p.methodEdit()->text(), QStringLiteral("SendMessage"));
-        QCOMPARE(p.intervalSpin()->value(), 1000);
-        QVERIFY(p.enterSendCheck()->isChecked());
-        QVERIFY(!p.hexSendCheck()->isChecked());
-        QCOMPARE(p.encodingCombo()->count(), 5);
-        QCOMPARE(p.encodingCombo()->currentText(), QStringLiteral("UTF-8"));
-        QCOMPARE(p.tabWidget()->count(), 2);
-        QCOMPARE(p.tabWidget()->tabText(0), QStringLiteral("通信日志"));
-        QCOMPARE(p.tabWidget()->tabText(1), QStringLiteral("数据图表"));
-        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("connStatus"))->text(), QStringLiteral("◆未连接"));
-        QCOMPARE(p.connectButton()->objectName(), QStringLiteral("accentButton"));
-    }
-
     void modeSwitch()
     {
         SignalRWidget w;
-        SignalRWidgetProbe p(w);
         w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        p.serverRadio()->setChecked(true);
-        QVERIFY(!p.clientSettings()->isVisible());
-        QVERIFY(p.serverSettings()->isVisible());
-        QVERIFY(!p.subscriptionGroup()->isVisible());
-        QVERIFY(p.clientsGroup()->isVisible());
-        QVERIFY(p.serverMode());
-        QCOMPARE(p.connectButton()->text(), QStringLiteral("启动"));
-
-        p.clientRadio()->setChecked(true);
-        QVERIFY(p.clientSettings()->isVisible());
-        QVERIFY(!p.serverSettings()->isVisible());
-        QVERIFY(p.subscriptionGroup()->isVisible());
-        QVERIFY(!p.clientsGroup()->isVisible());
-        QCOMPARE(p.connectButton()->text(), QStringLiteral("连接"));
+        QPushButton* connect = buttonWithRole(w, "connect");
+        QCOMPARE(connect->text(), QStringLiteral("连接"));
+        child<QRadioButton>(w, "serverRadio")->setChecked(true);
+        QCOMPARE(connect->text(), QStringLiteral("启动"));
+        QVERIFY(child<QWidget>(w, "serverSettings")->isVisible());
+        QVERIFY(!child<QWidget>(w, "clientSettings")->isVisible());
+        QVERIFY(child<QListWidget>(w, "clientList")->isVisible());
+        QVERIFY(!child<QListWidget>(w, "subscriptionList")->isVisible());
     }
 
-    void controlsFeedTheLogSettings()
+    void buttonAndStatusFollowTheConnection()
     {
+        RecordingHub hub;
+        QVERIFY(hub.listen());
         SignalRWidget w;
-        SignalRWidgetProbe p(w);
-        p.hexDisplayCheck()->setChecked(true);
-        p.timestampCheck()->setChecked(false);
-        p.autoScrollCheck()->setChecked(false);
-        p.encodingCombo()->setCurrentText(QStringLiteral("GBK"));
-        QVERIFY(p.comm()->hexDisplay());
-        QVERIFY(!p.comm()->showTimestamp());
-        QVERIFY(!p.comm()->autoScroll());
-        QCOMPARE(p.comm()->encoding(), QStringLiteral("GBK"));
-        p.fontSizeSpin()->setValue(14);
-        p.lineSpacingSpin()->setValue(-3);
-        QCOMPARE(p.logView()->fontSize(), 14);
-        QCOMPARE(p.logView()->lineSpacing(), -3);
-    }
-
-    // Listening, switching the mode while running and stopping: the button and status
-    // follow the running state, not the radio buttons.
-    void runningStateDrivesButtonAndStatus()
-    {
-        SignalRWidget w;
-        SignalRWidgetProbe p(w);
-        auto* status = w.findChild<QLabel*>(QStringLiteral("connStatus"));
-        QVERIFY(HubTestKit::startWindowServer(p));
-        QVERIFY(p.running());
-        QCOMPARE(p.connectButton()->text(), QStringLiteral("断开"));
-        QVERIFY(p.connectButton()->styleSheet().contains(QStringLiteral("#EF4444")));
-        QCOMPARE(status->text(), QStringLiteral("🟢 已连接"));
-
-        p.clientRadio()->setChecked(true);
-        QVERIFY(p.running());
-        QVERIFY(p.server());
-        QCOMPARE(p.connectButton()->text(), QStringLiteral("断开"));
-
-        w.toggleConnection();
-        QVERIFY(!p.running());
-        QCOMPARE(p.connectButton()->text(), QStringLiteral("连接"));
-        QCOMPARE(p.connectButton()->objectName(), QStringLiteral("accentButton"));
-        QVERIFY(p.connectButton()->styleSheet().isEmpty());
-        QCOMPARE(p.connectButton()->height(), 36);
-        QCOMPARE(status->text(), QStringLiteral("⚫未连接"));
-        QCOMPARE(logLines(p.comm()).last(), QStringLiteral("SYS 已断开"));
-    }
-
-    // The language walk must not bring back a status text from an earlier state.
-    void statusLabelSurvivesLanguageSwitches()
-    {
-        SignalRWidget w;
-        SignalRWidgetProbe p(w);
-        auto* status = w.findChild<QLabel*>(QStringLiteral("connStatus"));
+        QPushButton* connect = buttonWithRole(w, "connect");
+        QCOMPARE(status(w), QStringLiteral("◆未连接"));
+        QVERIFY(connectTo(w, hub));
+        QCOMPARE(connect->text(), QStringLiteral("断开"));
+        QCOMPARE(status(w), QStringLiteral("🟢 已连接"));
         LanguageManager::instance().setLanguage(1);
-        QVERIFY(HubTestKit::startWindowServer(p));
-        QCOMPARE(status->text(), QStringLiteral("🟢 Connected"));
+        QCOMPARE(status(w), QStringLiteral("🟢 Connected"));
         LanguageManager::instance().setLanguage(0);
-        QCOMPARE(status->text(), QStringLiteral("🟢 已连接"));
-        w.disconnectAll();
-        QCOMPARE(status->text(), QStringLiteral("⚫未连接"));
-        LanguageManager::instance().setLanguage(1);
-        QCOMPARE(status->text(), QStringLiteral("○ Disconnected"));
-        p.sendEdit()->setFocus();
-        LanguageManager::instance().setLanguage(0);
+        hub.closeAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isRunning(), Timeout);
+        QCOMPARE(connect->text(), QStringLiteral("连接"));
+        QCOMPARE(connect->objectName(), QStringLiteral("accentButton"));
+        QCOMPARE(status(w), QStringLiteral("⚫未连接"));
+    }
+
+    void enterKey_data()
+    {
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<bool>("enterSends");
+        QTest::addColumn<bool>("sends");
+        QTest::newRow("enter, enter-send on") << Qt::KeyboardModifiers() << true << true;
+        QTest::newRow("enter, enter-send off") << Qt::KeyboardModifiers() << false << false;
+        QTest::newRow("shift+enter, on") << Qt::KeyboardModifiers(Qt::ShiftModifier) << true << false;
+        QTest::newRow("ctrl+enter, on") << Qt::KeyboardModifiers(Qt::ControlModifier) << true << false;
+        QTest::newRow("ctrl+enter, off") << Qt::KeyboardModifiers(Qt::ControlModifier) << false << true;
+        QTest::newRow("shift+ctrl+enter, off")
+            << Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier) << false << false;
+    }
+
+    void enterKey()
+    {
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(bool, enterSends);
+        QFETCH(bool, sends);
+        SignalRWidget w;
+        child<QRadioButton>(w, "serverRadio")->setChecked(true); // a send logs even without clients
+        child<QCheckBox>(w, "enterSendCheck")->setChecked(enterSends);
+        auto* editor = child<QPlainTextEdit>(w, "sendEdit");
+        editor->setPlainText(QStringLiteral("ab"));
+        editor->moveCursor(QTextCursor::End);
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            const QString before = editor->toPlainText();
+            const qint64 sentBefore = w.communication()->txBytes();
+            QTest::keyClick(editor, key, modifiers);
+            QCOMPARE(w.communication()->txBytes() > sentBefore, sends);
+            QCOMPARE(editor->toPlainText(), sends ? before : before + QLatin1Char('\n'));
+        }
+    }
+
+    void payloadRules_data()
+    {
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("onWire"); // the argument; empty: nothing sent
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("hex with spaces") << true << "UTF-8" << "M" << "48 65 6C 6C 6F" << "Hello" << "SYS [M] -> Hello";
+        QTest::newRow("hex with hyphens") << true << "UTF-8" << "M" << "48-69" << "Hi" << "SYS [M] -> Hi";
+        QTest::newRow("odd hex digit") << true << "UTF-8" << "M" << "4" << "" << "SYS 无效的十六进制数据";
+        QTest::newRow("empty method") << false << "UTF-8" << "" << "abc" << "" << "";
+        // The argument on the wire is the payload read as UTF-8, whatever the encoding.
+        QTest::newRow("gb2312") << false << "GB2312" << "M" << "中文"
+                                << QString::fromUtf8("\xD6\xD0\xCE\xC4") << "SYS [M] -> " + QString::fromUtf8("\xD6\xD0\xCE\xC4");
+    }
+
+    void payloadRules()
+    {
+        QFETCH(bool, hex);
+        QFETCH(QString, encoding);
+        QFETCH(QString, method);
+        QFETCH(QString, text);
+        QFETCH(QString, onWire);
+        QFETCH(QString, logged);
+        RecordingHub hub;
+        QVERIFY(hub.listen());
+        SignalRWidget w;
+        QVERIFY(connectTo(w, hub));
+        child<QComboBox>(w, "encodingCombo")->setCurrentText(encoding);
+        child<QCheckBox>(w, "hexSendCheck")->setChecked(hex);
+        child<QLineEdit>(w, "methodEdit")->setText(method);
+        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(text);
+        const qsizetype before = logLines(w.communication()).size();
+        buttonWithRole(w, "send")->click();
+        QCOMPARE(logLines(w.communication()).mid(before), logged.isEmpty() ? QStringList() : QStringList{logged});
+        if (onWire.isEmpty())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(hub.received.size(), 1, Timeout);
+        QCOMPARE(hub.received.first(), HubProtocol::clientInvocation(method, onWire.toUtf8(), 0));
+    }
+
+    void clientListFollowsTheHub()
+    {
+        SignalRWidget w;
+        QVERIFY(w.simulatedHub()->listen(0, QStringLiteral("/hub")));
+        auto* list = child<QListWidget>(w, "clientList");
+        HubTestKit::Peer peer(w.simulatedHub()->port());
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 1, Timeout);
+        QCOMPARE(list->item(0)->text(), peer.identifier());
+        list->setCurrentRow(0);
+        for (QPushButton* button : w.findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("断开选中客户端"))
+                button->click();
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 0, Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.socket->state(), QAbstractSocket::UnconnectedState, Timeout);
     }
 };
 

@@ -1,0 +1,207 @@
+// Guards the simulated hub against: built-in methods answering the wrong clients or with
+// wrong completions, unsupported handshakes accepted, its own answers leaking into the
+// log or the counters, pings sent before the handshake, a close record ignored, peers
+// left in the list after leaving or a stop, departures logged out of order or not at
+// all, and a busy port reported as success.
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+#include "CommunicationBase.h"
+#include "HubTestKit.h"
+#include "LogLines.h"
+#include "SimulatedHub.h"
+#include "SimulatedHubMethods.h"
+
+using HubTestKit::Peer;
+using HubTestKit::Timeout;
+
+namespace {
+
+const QString Handshake = HubProtocol::handshakeRequest();
+
+struct Fixture
+{
+    CommunicationBase log;
+    SimulatedHub hub{&log};
+
+    explicit Fixture(int keepAliveMs = HubProtocol::KeepAliveIntervalMs)
+    {
+        hub.setKeepAliveInterval(keepAliveMs);
+        hub.listen(0, QStringLiteral("/debughub"));
+    }
+
+    std::unique_ptr<Peer> handshakenPeer()
+    {
+        auto peer = std::make_unique<Peer>(hub.port());
+        return peer->handshake() ? std::move(peer) : nullptr;
+    }
+};
+
+} // namespace
+
+class TestSimulatedHub : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dispatch_data()
+    {
+        QTest::addColumn<QString>("invocation");
+        QTest::addColumn<QStringList>("pushes"); // "all:" or "caller:" + record
+        QTest::addColumn<QString>("completion");
+        QTest::newRow("SendMessage")
+            << "{\"type\":1,\"invocationId\":\"1\",\"target\":\"SendMessage\",\"arguments\":[\"hi\"]}"
+            << QStringList({"all:{\"arguments\":[\"hi\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"1\",\"result\":null,\"type\":3}\x1e";
+        QTest::newRow("Send without id: no completion")
+            << "{\"type\":1,\"target\":\"Send\",\"arguments\":[{\"b\":1,\"a\":2}]}"
+            << QStringList({"all:{\"arguments\":[{\"a\":2,\"b\":1}],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
+            << "";
+        QTest::newRow("Echo")
+            << "{\"type\":1,\"invocationId\":\"7\",\"target\":\"Echo\",\"arguments\":[\"中文\"]}"
+            << QStringList({"caller:{\"arguments\":[\"中文\"],\"target\":\"Echo\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"7\",\"result\":\"中文\",\"type\":3}\x1e";
+        QTest::newRow("Broadcast")
+            << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Broadcast\",\"arguments\":[\"Custom\",42]}"
+            << QStringList({"all:{\"arguments\":[42],\"target\":\"Custom\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e";
+        QTest::newRow("unknown method")
+            << "{\"type\":1,\"invocationId\":\"4\",\"target\":\"Nope\",\"arguments\":[]}" << QStringList()
+            << "{\"error\":\"Unknown hub method 'Nope'\",\"invocationId\":\"4\",\"type\":3}\x1e";
+        QTest::newRow("wrong argument count")
+            << "{\"type\":1,\"invocationId\":\"5\",\"target\":\"Echo\",\"arguments\":[\"a\",\"b\"]}"
+            << QStringList()
+            << "{\"error\":\"Invocation provides 2 argument(s) but target expects 1.\",\"invocationId\":\"5\",\"type\":3}\x1e";
+        QTest::newRow("broadcast to a non-string method")
+            << "{\"type\":1,\"invocationId\":\"6\",\"target\":\"Broadcast\",\"arguments\":[1,\"m\"]}"
+            << QStringList()
+            << "{\"error\":\"Broadcast expects a method name as its first argument.\",\"invocationId\":\"6\",\"type\":3}\x1e";
+    }
+
+    void dispatch()
+    {
+        QFETCH(QString, invocation);
+        QFETCH(QStringList, pushes);
+        QFETCH(QString, completion);
+        const SimulatedHubMethods::Reply reply =
+            SimulatedHubMethods::dispatch(QJsonDocument::fromJson(invocation.toUtf8()).object());
+        QStringList actual;
+        for (const auto& push : reply.pushes)
+            actual.append((push.toAll ? QStringLiteral("all:") : QStringLiteral("caller:"))
+                          + HubProtocol::invocationRecord(push.target, push.arguments));
+        QCOMPARE(actual, pushes);
+        QCOMPARE(reply.completion, completion);
+    }
+
+    void handshakeIsAnsweredSilently_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("json v1") << Handshake << "{}\x1e" << false;
+        QTest::newRow("json v2") << "{\"protocol\":\"json\",\"version\":2}\x1e" << "{}\x1e" << false;
+        QTest::newRow("messagepack")
+            << "{\"protocol\":\"messagepack\",\"version\":1}\x1e"
+            << "{\"error\":\"Requested protocol 'messagepack' is not available.\"}\x1e" << true;
+        QTest::newRow("version 0") << "{\"protocol\":\"json\",\"version\":0}\x1e"
+                                   << "{\"error\":\"Requested protocol 'json' is not available.\"}\x1e" << true;
+    }
+
+    void handshakeIsAnsweredSilently()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, answer);
+        QFETCH(bool, closes);
+        Fixture f;
+        Peer peer(f.hub.port());
+        QVERIFY(peer.waitConnected());
+        peer.socket->sendTextMessage(request);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.received, QStringList({answer}), Timeout);
+        if (closes)
+            QTRY_COMPARE_WITH_TIMEOUT(peer.socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX ")), QStringList({"RX " + request}));
+        QCOMPARE(f.log.txBytes(), qint64(0));
+    }
+
+    void methodsReachTheRightClients()
+    {
+        Fixture f;
+        auto caller = f.handshakenPeer();
+        auto other = f.handshakenPeer();
+        QVERIFY(caller && other);
+        caller->socket->sendTextMessage(QStringLiteral(
+            "{\"type\":1,\"invocationId\":\"1\",\"target\":\"Echo\",\"arguments\":[\"e\"]}\x1e"
+            "{\"type\":1,\"invocationId\":\"2\",\"target\":\"SendMessage\",\"arguments\":[\"s\"]}\x1e"));
+        const QString echo = QStringLiteral("{\"arguments\":[\"e\"],\"target\":\"Echo\",\"type\":1}\x1e");
+        const QString message = QStringLiteral("{\"arguments\":[\"s\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e");
+        QTRY_COMPARE_WITH_TIMEOUT(caller->received.size(), 4, Timeout);
+        QCOMPARE(caller->received,
+                 QStringList({echo, QStringLiteral("{\"invocationId\":\"1\",\"result\":\"e\",\"type\":3}\x1e"),
+                              message, QStringLiteral("{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e")}));
+        QTRY_COMPARE_WITH_TIMEOUT(other->received, QStringList({message}), Timeout);
+        // One received entry for the whole message; the hub's answers are not logged.
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX {\"type\":1")).size(), 1);
+        QCOMPARE(f.log.txBytes(), qint64(0));
+
+        f.hub.broadcast(QStringLiteral("Push"), "p");
+        const QString push = QStringLiteral("{\"arguments\":[\"p\"],\"target\":\"Push\",\"type\":1}\x1e");
+        QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(push), Timeout);
+        QCOMPARE(logLines(&f.log).last(), QStringLiteral("TX p"));
+        QCOMPARE(f.log.txBytes(), qint64(1));
+    }
+
+    void pingsOnlyHandshakenQuietClients()
+    {
+        Fixture f(100);
+        auto handshaken = f.handshakenPeer();
+        QVERIFY(handshaken);
+        Peer silent(f.hub.port());
+        QTRY_VERIFY_WITH_TIMEOUT(handshaken->received.size() >= 2, Timeout);
+        QCOMPARE(handshaken->received.first(), HubProtocol::pingRecord());
+        QVERIFY(silent.received.isEmpty());
+    }
+
+    void peersComeAndGo()
+    {
+        Fixture f;
+        QSignalSpy left(&f.hub, &SimulatedHub::peerLeft);
+        std::vector<std::unique_ptr<Peer>> peers;
+        for (int i = 0; i < 4; ++i) {
+            peers.push_back(f.handshakenPeer());
+            QVERIFY(peers.back());
+        }
+        QCOMPARE(f.hub.peerIdentifiers().size(), 4);
+        QCOMPARE(f.hub.peerIdentifiers().first(), peers[0]->identifier());
+
+        peers[0]->socket->sendTextMessage(QStringLiteral("{\"type\":7}\x1e")); // close record
+        f.hub.disconnectPeer(peers[1]->identifier());
+        QTRY_COMPARE_WITH_TIMEOUT(left.size(), 2, Timeout);
+        peers[2]->socket->abort(); // leaves during the stop
+        f.hub.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(left.size(), 4, Timeout);
+        QVERIFY(f.hub.peerIdentifiers().isEmpty());
+        QVERIFY(!f.hub.isListening());
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("SYS 客户端断开: ")).size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(peers[3]->socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+    }
+
+    void busyPortIsReported()
+    {
+        Fixture first;
+        CommunicationBase log;
+        SimulatedHub second(&log);
+        QVERIFY(!second.listen(first.hub.port(), QStringLiteral("/hub")));
+        QVERIFY(!second.isListening());
+        QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 监听失败: ")));
+        QCOMPARE(logLines(&first.log).first(),
+                 QStringLiteral("SYS SignalR服务器已启动: http://localhost:%1/debughub").arg(first.hub.port()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimulatedHub)
+#include "tst_simulatedhub.moc"
