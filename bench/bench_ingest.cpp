@@ -19,7 +19,7 @@
 #include "CommunicationBase.h"
 #include "LogViewWidget.h"
 #include "SignalRWidget.h"
-#include "SignalRWidgetProbe.h"
+#include "WindowParts.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ RunResult runWindow(const QUrl& url)
 {
     RunResult result;
     SignalRWidget window;
-    SignalRWidgetProbe probe(window);
+    WindowParts probe(window);
     window.resize(1280, 800);
     window.show();
     QCoreApplication::processEvents();

@@ -19,7 +19,7 @@
 #include "CommunicationBase.h"
 #include "LogViewWidget.h"
 #include "SignalRWidget.h"
-#include "SignalRWidgetProbe.h"
+#include "WindowParts.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ constexpr qint64 FirstStep = 100000;
 constexpr int StepTimeoutMs = 600000;
 
 // Runs the event loop until the record numbered last is logged and shown.
-bool waitUntilShown(SignalRWidgetProbe& probe, qint64 last)
+bool waitUntilShown(WindowParts& probe, qint64 last)
 {
     const QString lastText = QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(last);
     QListWidget* list = probe.logView()->list();
@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
     }
 
     SignalRWidget window;
-    SignalRWidgetProbe probe(window);
+    WindowParts probe(window);
     window.resize(1280, 800);
     window.show();
     for (int i = 0; i < 20; ++i)
