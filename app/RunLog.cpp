@@ -6,9 +6,9 @@
 
 RunLog::~RunLog()
 {
-    stream.flush();
-    stream.setDevice(nullptr);
-    file.close();
+    m_stream.flush();
+    m_stream.setDevice(nullptr);
+    m_file.close();
 }
 
 RunLog& RunLog::instance()
@@ -19,26 +19,26 @@ RunLog& RunLog::instance()
 
 void RunLog::init(const QString& applicationName)
 {
-    if (file.isOpen()) {
-        stream.flush();
-        stream.setDevice(nullptr);
-        file.close();
+    if (m_file.isOpen()) {
+        m_stream.flush();
+        m_stream.setDevice(nullptr);
+        m_file.close();
     }
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/logs");
     QDir().mkpath(folder);
-    file.setFileName(folder + QLatin1Char('/') + applicationName + QStringLiteral(".log"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    m_file.setFileName(folder + QLatin1Char('/') + applicationName + QStringLiteral(".log"));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
         return;
-    stream.setDevice(&file);
-    stream << "\n=== " << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+    m_stream.setDevice(&m_file);
+    m_stream << "\n=== " << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
            << ' ' << applicationName << " ===\n";
 }
 
 void RunLog::write(const QString& message)
 {
-    if (!file.isOpen())
+    if (!m_file.isOpen())
         return;
-    stream << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")) << ' ' << message << '\n';
-    stream.flush();
+    m_stream << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")) << ' ' << message << '\n';
+    m_stream.flush();
 }

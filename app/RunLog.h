@@ -22,12 +22,12 @@ public:
     void init(const QString& applicationName);
     void write(const QString& message);
 
-    bool isOpen() const { return file.isOpen(); }
-    QString fileName() const { return file.fileName(); }
+    bool isOpen() const { return m_file.isOpen(); }
+    QString fileName() const { return m_file.fileName(); }
 
 private:
     // Declared before the stream so that the stream goes first at destruction and
     // flushes into a still-open file.
-    QFile file;
-    QTextStream stream;
+    QFile m_file;
+    QTextStream m_stream;
 };

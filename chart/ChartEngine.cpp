@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "ChartSeriesData.h"
+#include "Palette.h"
 #include "SeriesWindow.h"
 #include "ValueExtractor.h"
 
@@ -162,7 +163,7 @@ QWidget* ChartEngine::createControls(QWidget* parent)
     m_addRuleButton->setObjectName(QStringLiteral("addRuleButton"));
     m_analyzeButton = new QPushButton(QStringLiteral("智能分析"), controls);
     m_analyzeButton->setObjectName(QStringLiteral("analyzeButton"));
-    m_analyzeButton->setStyleSheet(QStringLiteral("QPushButton { color: #60A5FA; }"));
+    m_analyzeButton->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(Palette::Link));
     buttonRow->addWidget(m_addRuleButton);
     buttonRow->addWidget(m_analyzeButton);
     layout->addLayout(buttonRow);
@@ -506,16 +507,16 @@ void ChartEngine::applyChartStyle(QChart* chart)
     titleFont.setWeight(QFont::Bold);
     titleFont.setItalic(false);
     chart->setTitleFont(titleFont);
-    chart->setTitleBrush(QBrush(QColor(QStringLiteral("#F1F5F9"))));
-    chart->legend()->setLabelColor(QColor(QStringLiteral("#94A3B8")));
+    chart->setTitleBrush(QBrush(QColor(Palette::TextBright)));
+    chart->legend()->setLabelColor(QColor(Palette::TextMuted));
     chart->legend()->setAlignment(Qt::AlignBottom);
 
     const QList<QAbstractAxis*> axes = chart->axes();
     for (QAbstractAxis* axis : axes) {
-        axis->setTitleBrush(QBrush(QColor(QStringLiteral("#94A3B8"))));
-        axis->setLabelsColor(QColor(QStringLiteral("#64748B")));
+        axis->setTitleBrush(QBrush(QColor(Palette::TextMuted)));
+        axis->setLabelsColor(QColor(Palette::TextDim));
         axis->setGridLineColor(QColor(QStringLiteral("#1E2A3A")));
-        axis->setLinePenColor(QColor(QStringLiteral("#2A3A4A")));
+        axis->setLinePenColor(QColor(Palette::Border));
         axis->setShadesPen(Qt::NoPen);
         axis->setShadesBrush(Qt::NoBrush);
         if (auto* valueAxis = qobject_cast<QValueAxis*>(axis))

@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "CommunicationBase.h"
+#include "Palette.h"
 
 namespace {
 
@@ -82,158 +83,167 @@ QFont rowFont(int pointSize)
     return font;
 }
 
+// Within this many pixels of the end the view counts as following the bottom: a
+// fractional scroll must not stop it from following.
+constexpr int BottomSlackPx = 10;
+
+bool isNearBottom(const QScrollBar* bar)
+{
+    return bar->value() >= bar->maximum() - BottomSlackPx;
+}
+
 } // namespace
 
 LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     : QWidget(parent)
-    , comm(communication)
+    , m_comm(communication)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    logOutput = new QListWidget(this);
-    logOutput->setObjectName(QStringLiteral("logOutput"));
-    logOutput->setFont(rowFont(11));
-    logOutput->setAlternatingRowColors(false);
-    logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    logOutput->setWordWrap(true);
-    logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    logOutput->setFrameShape(QFrame::NoFrame);
+    m_logOutput = new QListWidget(this);
+    m_logOutput->setObjectName(QStringLiteral("logOutput"));
+    m_logOutput->setFont(rowFont(11));
+    m_logOutput->setAlternatingRowColors(false);
+    m_logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_logOutput->setWordWrap(true);
+    m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_logOutput->setFrameShape(QFrame::NoFrame);
     // Batched layout lays out only a slice of rows per event-loop pass; the default
     // single pass lays out the whole list again on every insertion.
-    logOutput->setLayoutMode(QListView::Batched);
-    logOutput->setBatchSize(200);
-    logOutput->setItemDelegate(new VCenterDelegate(logOutput));
-    layout->addWidget(logOutput, 1);
+    m_logOutput->setLayoutMode(QListView::Batched);
+    m_logOutput->setBatchSize(200);
+    m_logOutput->setItemDelegate(new VCenterDelegate(m_logOutput));
+    layout->addWidget(m_logOutput, 1);
 
     auto* statusBar = new QFrame(this);
     statusBar->setObjectName(QStringLiteral("statusBar"));
     auto* statusLayout = new QHBoxLayout(statusBar);
     statusLayout->setContentsMargins(12, 4, 12, 4);
     statusLayout->setSpacing(8);
-    txLabel = new QLabel(QStringLiteral("TX: 0 bytes"), statusBar);
-    txLabel->setObjectName(QStringLiteral("txLabel"));
+    m_txLabel = new QLabel(QStringLiteral("TX: 0 bytes"), statusBar);
+    m_txLabel->setObjectName(QStringLiteral("txLabel"));
     auto* separator = new QLabel(QStringLiteral("│"), statusBar);
     separator->setStyleSheet(QStringLiteral("color: #2A3444; font-size: 16px; padding: 0 4px;"));
-    rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), statusBar);
-    rxLabel->setObjectName(QStringLiteral("rxLabel"));
-    resetButton = new QPushButton(QStringLiteral("重置计数"), statusBar);
-    clearButton = new QPushButton(QStringLiteral("清除日志"), statusBar);
-    exportButton = new QPushButton(QStringLiteral("导出"), statusBar);
-    for (QPushButton* button : {resetButton, clearButton, exportButton}) {
+    m_rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), statusBar);
+    m_rxLabel->setObjectName(QStringLiteral("rxLabel"));
+    m_resetButton = new QPushButton(QStringLiteral("重置计数"), statusBar);
+    m_clearButton = new QPushButton(QStringLiteral("清除日志"), statusBar);
+    m_exportButton = new QPushButton(QStringLiteral("导出"), statusBar);
+    for (QPushButton* button : {m_resetButton, m_clearButton, m_exportButton}) {
         button->setObjectName(QStringLiteral("smallButton"));
         button->setFixedHeight(24);
     }
-    statusLayout->addWidget(txLabel);
+    statusLayout->addWidget(m_txLabel);
     statusLayout->addWidget(separator);
-    statusLayout->addWidget(rxLabel);
+    statusLayout->addWidget(m_rxLabel);
     statusLayout->addStretch();
-    statusLayout->addWidget(resetButton);
-    statusLayout->addWidget(clearButton);
-    statusLayout->addWidget(exportButton);
+    statusLayout->addWidget(m_resetButton);
+    statusLayout->addWidget(m_clearButton);
+    statusLayout->addWidget(m_exportButton);
     layout->addWidget(statusBar, 0);
 
-    connect(resetButton, &QPushButton::clicked, comm, &CommunicationBase::resetCounters);
-    connect(clearButton, &QPushButton::clicked, this, &LogViewWidget::clear);
-    connect(exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
+    connect(m_resetButton, &QPushButton::clicked, m_comm, &CommunicationBase::resetCounters);
+    connect(m_clearButton, &QPushButton::clicked, this, &LogViewWidget::clear);
+    connect(m_exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
 
     applyItemStyle();
 
-    flushTimer = new QTimer(this);
-    flushTimer->setInterval(FlushIntervalMs);
-    flushTimer->setSingleShot(true);
-    connect(flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setInterval(FlushIntervalMs);
+    m_flushTimer->setSingleShot(true);
+    connect(m_flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
 
-    connect(comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
-    connect(comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
-    connect(comm, &CommunicationBase::logCleared, this, [this] {
-        logOutput->clear();
-        QMutexLocker locker(&pendingMutex);
-        pending.clear();
+    connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
+    connect(m_comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
+    connect(m_comm, &CommunicationBase::logCleared, this, [this] {
+        m_logOutput->clear();
+        QMutexLocker locker(&m_pendingMutex);
+        m_pending.clear();
     });
 
     // Batched layout grows the scroll range after the flush has returned, so a view that
     // follows the bottom is kept there as the range grows, until the user scrolls away.
-    QScrollBar* bar = logOutput->verticalScrollBar();
+    QScrollBar* bar = m_logOutput->verticalScrollBar();
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
-        if (pinnedToBottom && comm->autoScroll())
+        if (m_pinnedToBottom && m_comm->autoScroll())
             bar->setValue(max);
     });
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
-        if (value < bar->maximum() - 10)
-            pinnedToBottom = false;
+        if (!isNearBottom(bar))
+            m_pinnedToBottom = false;
     });
 
-    logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(logOutput, &QListWidget::customContextMenuRequested, this,
+    m_logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_logOutput, &QListWidget::customContextMenuRequested, this,
             &LogViewWidget::handleContextMenu);
 }
 
 int LogViewWidget::rowCap() const
 {
-    return comm->maxEntries();
+    return m_comm->maxEntries();
 }
 
 qsizetype LogViewWidget::pendingCount() const
 {
-    QMutexLocker locker(&pendingMutex);
-    return pending.size();
+    QMutexLocker locker(&m_pendingMutex);
+    return m_pending.size();
 }
 
 void LogViewWidget::scheduleFlush(int delayMs)
 {
-    flushScheduled = true;
-    flushTimer->start(delayMs);
+    m_flushScheduled = true;
+    m_flushTimer->start(delayMs);
 }
 
 void LogViewWidget::onNewLogEntry(LogEntry entry)
 {
     {
-        QMutexLocker locker(&pendingMutex);
-        pending.append(std::move(entry));
+        QMutexLocker locker(&m_pendingMutex);
+        m_pending.append(std::move(entry));
         // Entries that the row cap would remove at once are never worth drawing.
         const int cap = rowCap();
-        if (cap >= 1 && pending.size() > cap)
-            pending.remove(0, pending.size() - cap);
+        if (cap >= 1 && m_pending.size() > cap)
+            m_pending.remove(0, m_pending.size() - cap);
     }
-    if (!flushScheduled)
+    if (!m_flushScheduled)
         scheduleFlush(FlushIntervalMs);
 }
 
 void LogViewWidget::onCountersUpdated()
 {
-    txLabel->setText(QStringLiteral("TX: %1 bytes").arg(comm->txBytes()));
-    rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(comm->rxBytes()));
+    m_txLabel->setText(QStringLiteral("TX: %1 bytes").arg(m_comm->txBytes()));
+    m_rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(m_comm->rxBytes()));
 }
 
 void LogViewWidget::flushPendingItems()
 {
-    flushScheduled = false;
+    m_flushScheduled = false;
     QList<LogEntry> batch;
     bool more = false;
     {
-        QMutexLocker locker(&pendingMutex);
-        if (pending.isEmpty())
+        QMutexLocker locker(&m_pendingMutex);
+        if (m_pending.isEmpty())
             return;
-        const qsizetype take = std::min<qsizetype>(pending.size(), MaxRowsPerFlush);
-        batch = pending.mid(0, take);
-        pending.remove(0, take);
-        more = !pending.isEmpty();
+        const qsizetype take = std::min<qsizetype>(m_pending.size(), MaxRowsPerFlush);
+        batch = m_pending.mid(0, take);
+        m_pending.remove(0, take);
+        more = !m_pending.isEmpty();
     }
 
-    const bool showTimestamp = comm->showTimestamp();
-    const bool autoScroll = comm->autoScroll();
-    const bool hex = comm->hexDisplay();
+    const bool showTimestamp = m_comm->showTimestamp();
+    const bool autoScroll = m_comm->autoScroll();
+    const bool hex = m_comm->hexDisplay();
 
     bool atBottom = false;
     if (autoScroll) {
-        const QScrollBar* bar = logOutput->verticalScrollBar();
-        atBottom = !bar || bar->value() >= bar->maximum() - 10;
+        const QScrollBar* bar = m_logOutput->verticalScrollBar();
+        atBottom = !bar || isNearBottom(bar);
     }
 
-    logOutput->setUpdatesEnabled(false);
+    m_logOutput->setUpdatesEnabled(false);
     const QString gap = QStringLiteral("  ");
     QStringList lines;
     lines.reserve(batch.size());
@@ -254,18 +264,18 @@ void LogViewWidget::flushPendingItems()
         lines.append(line);
     }
     // One insertion for the whole batch: the view lays out once instead of per row.
-    const int first = logOutput->count();
-    logOutput->addItems(lines);
+    const int first = m_logOutput->count();
+    m_logOutput->addItems(lines);
     for (int i = 0; i < batch.size(); ++i)
-        logOutput->item(first + i)->setForeground(QBrush(directionColor(batch.at(i).direction)));
+        m_logOutput->item(first + i)->setForeground(QBrush(directionColor(batch.at(i).direction)));
     const int cap = rowCap();
-    if (cap >= 1 && logOutput->count() > cap)
-        logOutput->model()->removeRows(0, logOutput->count() - cap);
-    logOutput->setUpdatesEnabled(true);
+    if (cap >= 1 && m_logOutput->count() > cap)
+        m_logOutput->model()->removeRows(0, m_logOutput->count() - cap);
+    m_logOutput->setUpdatesEnabled(true);
 
     if (autoScroll && atBottom) {
-        pinnedToBottom = true;
-        logOutput->scrollToBottom();
+        m_pinnedToBottom = true;
+        m_logOutput->scrollToBottom();
     }
 
     // Keep up with a burst: the rest goes in the next pass, without waiting 50 ms.
@@ -276,15 +286,15 @@ void LogViewWidget::flushPendingItems()
 void LogViewWidget::applyItemStyle()
 {
     const int pad = m_lineSpacing + 2;
-    logOutput->setStyleSheet(
+    m_logOutput->setStyleSheet(
         QStringLiteral("QListWidget::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
             .arg(pad)
             .arg(pad)
             .arg(m_fontSize));
     const QFont font = rowFont(m_fontSize);
-    logOutput->setFont(font);
-    for (int row = 0; row < logOutput->count(); ++row)
-        logOutput->item(row)->setFont(font);
+    m_logOutput->setFont(font);
+    for (int row = 0; row < m_logOutput->count(); ++row)
+        m_logOutput->item(row)->setFont(font);
 }
 
 void LogViewWidget::setLineSpacing(int value)
@@ -301,7 +311,7 @@ void LogViewWidget::setFontSize(int value)
 
 void LogViewWidget::copySelected()
 {
-    const QList<QListWidgetItem*> selected = logOutput->selectedItems();
+    const QList<QListWidgetItem*> selected = m_logOutput->selectedItems();
     if (selected.isEmpty())
         return;
     QStringList lines;
@@ -314,34 +324,35 @@ void LogViewWidget::copySelected()
 void LogViewWidget::copyAll()
 {
     QStringList lines;
-    lines.reserve(logOutput->count());
-    for (int row = 0; row < logOutput->count(); ++row)
-        lines.append(logOutput->item(row)->text());
+    lines.reserve(m_logOutput->count());
+    for (int row = 0; row < m_logOutput->count(); ++row)
+        lines.append(m_logOutput->item(row)->text());
     QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }
 
 void LogViewWidget::clear()
 {
-    logOutput->clear();
+    m_logOutput->clear();
     {
-        QMutexLocker locker(&pendingMutex);
-        pending.clear();
+        QMutexLocker locker(&m_pendingMutex);
+        m_pending.clear();
     }
-    comm->clearLog();
+    m_comm->clearLog();
 }
 
 void LogViewWidget::handleContextMenu(QPoint pos)
 {
-    if (!logOutput->itemAt(pos))
+    if (!m_logOutput->itemAt(pos))
         return;
     QMenu menu(this);
     menu.setStyleSheet(QStringLiteral(
-        "QMenu { background: #1F2937; color: #F1F5F9; border: 1px solid #1E3A5F; padding: 4px; }"
+        "QMenu { background: %1; color: %2; border: 1px solid %3; padding: 4px; }"
         "QMenu::item { padding: 6px 20px; border-radius: 3px; }"
-        "QMenu::item:selected { background: #0E4A6F; }"));
+        "QMenu::item:selected { background: #0E4A6F; }")
+                           .arg(Palette::MenuBackground, Palette::TextBright, Palette::Selection));
     QAction* copy = menu.addAction(QStringLiteral("复制"));
     QAction* copyEverything = menu.addAction(QStringLiteral("复制全部"));
-    QAction* chosen = menu.exec(logOutput->viewport()->mapToGlobal(pos));
+    QAction* chosen = menu.exec(m_logOutput->viewport()->mapToGlobal(pos));
     if (chosen == copy)
         copySelected();
     else if (chosen == copyEverything)
@@ -364,8 +375,8 @@ void LogViewWidget::exportLog()
 void LogViewWidget::exportTo(const QString& fileName)
 {
     const bool csv = fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-    if (comm->writeLogFile(fileName, comm->hexDisplay(), csv)) {
-        comm->logSystemMessage(QStringLiteral("日志已导出: %1").arg(fileName));
+    if (m_comm->writeLogFile(fileName, m_comm->hexDisplay(), csv)) {
+        m_comm->logSystemMessage(QStringLiteral("日志已导出: %1").arg(fileName));
     } else {
         QMessageBox::warning(this, QStringLiteral("导出失败"),
                              QStringLiteral("无法写入文件: ") + fileName, QMessageBox::Ok);

@@ -34,7 +34,7 @@ public:
     int lineSpacing() const { return m_lineSpacing; }
     int fontSize() const { return m_fontSize; }
     qsizetype pendingCount() const;
-    QListWidget* list() const { return logOutput; }
+    QListWidget* list() const { return m_logOutput; }
 
     static constexpr int MaxRowsPerFlush = 200;
     static constexpr int FlushIntervalMs = 50;
@@ -52,18 +52,18 @@ private:
     void scheduleFlush(int delayMs);
     int rowCap() const;
 
-    CommunicationBase* comm = nullptr;
-    QListWidget* logOutput = nullptr;
-    QLabel* txLabel = nullptr;
-    QLabel* rxLabel = nullptr;
-    QPushButton* clearButton = nullptr;
-    QPushButton* exportButton = nullptr;
-    QPushButton* resetButton = nullptr;
-    QTimer* flushTimer = nullptr;
-    QList<LogEntry> pending;
-    mutable QMutex pendingMutex;
-    bool flushScheduled = false;
-    bool pinnedToBottom = false;
+    CommunicationBase* m_comm = nullptr;
+    QListWidget* m_logOutput = nullptr;
+    QLabel* m_txLabel = nullptr;
+    QLabel* m_rxLabel = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPushButton* m_exportButton = nullptr;
+    QPushButton* m_resetButton = nullptr;
+    QTimer* m_flushTimer = nullptr;
+    QList<LogEntry> m_pending;
+    mutable QMutex m_pendingMutex;
+    bool m_flushScheduled = false;
+    bool m_pinnedToBottom = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
 };
