@@ -5,7 +5,7 @@
 #include <QList>
 
 // The server side of the WebSocket wire written by hand, for peers that must send at
-// the reader's pace or put malformed frames on the wire (test hubs, the flood peer).
+// the reader's pace or put malformed frames on the wire (the flood peer).
 namespace RawWebSocket {
 
 // Header of one unmasked server frame; the length may claim more than will follow.
