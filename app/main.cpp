@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "LanguageManager.h"
 #include "RunLog.h"
 #include "SignalRWidget.h"
 
@@ -34,6 +35,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
 
     RunLog::instance().init(QStringLiteral("Korvahub"));
+    LanguageManager::instance().applyQtTranslations();
     QApplication::setApplicationName(QStringLiteral("Korvahub"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     // Ties the window to its desktop entry (icon and name in docks on Wayland).

@@ -155,7 +155,7 @@ QWidget* ChartEngine::createControls(QWidget* parent)
     layout->addWidget(new QLabel(QStringLiteral("表达式 (正则/JSON路径)"), controls));
     m_ruleExprEdit = new QLineEdit(controls);
     m_ruleExprEdit->setObjectName(QStringLiteral("ruleExprEdit"));
-    m_ruleExprEdit->setPlaceholderText(QStringLiteral("例: temperature 或 data\\.value"));
+    m_ruleExprEdit->setPlaceholderText(QStringLiteral("例: temperature 或 data.value"));
     layout->addWidget(m_ruleExprEdit);
 
     auto* buttonRow = new QHBoxLayout();
@@ -163,7 +163,7 @@ QWidget* ChartEngine::createControls(QWidget* parent)
     m_addRuleButton->setObjectName(QStringLiteral("addRuleButton"));
     m_analyzeButton = new QPushButton(QStringLiteral("智能分析"), controls);
     m_analyzeButton->setObjectName(QStringLiteral("analyzeButton"));
-    m_analyzeButton->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(Palette::Link));
+    m_analyzeButton->setStyleSheet(QStringLiteral("QPushButton:enabled { color: %1; }").arg(Palette::Link));
     buttonRow->addWidget(m_addRuleButton);
     buttonRow->addWidget(m_analyzeButton);
     layout->addLayout(buttonRow);

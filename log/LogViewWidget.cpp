@@ -350,8 +350,9 @@ void LogViewWidget::handleContextMenu(QPoint pos)
         "QMenu::item { padding: 6px 20px; border-radius: 3px; }"
         "QMenu::item:selected { background: #0E4A6F; }")
                            .arg(Palette::MenuBackground, Palette::TextBright, Palette::Selection));
-    QAction* copy = menu.addAction(QStringLiteral("复制"));
-    QAction* copyEverything = menu.addAction(QStringLiteral("复制全部"));
+    QAction* copy = menu.addAction(m_english ? QStringLiteral("Copy") : QStringLiteral("复制"));
+    QAction* copyEverything =
+        menu.addAction(m_english ? QStringLiteral("Copy All") : QStringLiteral("复制全部"));
     QAction* chosen = menu.exec(m_logOutput->viewport()->mapToGlobal(pos));
     if (chosen == copy)
         copySelected();
@@ -365,8 +366,9 @@ void LogViewWidget::exportLog()
                                   .arg(QDateTime::currentDateTime().toString(
                                       QStringLiteral("yyyyMMdd_HHmmss")));
     const QString fileName = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出日志"), suggested,
-        QStringLiteral("文本文件 (*.txt);;CSV文件 (*.csv)"));
+        this, m_english ? QStringLiteral("Export Log") : QStringLiteral("导出日志"), suggested,
+        m_english ? QStringLiteral("Text files (*.txt);;CSV files (*.csv)")
+                  : QStringLiteral("文本文件 (*.txt);;CSV文件 (*.csv)"));
     if (fileName.isEmpty())
         return;
     exportTo(fileName);
@@ -378,8 +380,11 @@ void LogViewWidget::exportTo(const QString& fileName)
     if (m_comm->writeLogFile(fileName, m_comm->hexDisplay(), csv)) {
         m_comm->logSystemMessage(QStringLiteral("日志已导出: %1").arg(fileName));
     } else {
-        QMessageBox::warning(this, QStringLiteral("导出失败"),
-                             QStringLiteral("无法写入文件: ") + fileName, QMessageBox::Ok);
+        QMessageBox::warning(this, m_english ? QStringLiteral("Export failed") : QStringLiteral("导出失败"),
+                             (m_english ? QStringLiteral("Cannot write the file: ")
+                                        : QStringLiteral("无法写入文件: "))
+                                 + fileName,
+                             QMessageBox::Ok);
     }
 }
 

@@ -31,6 +31,9 @@ public:
     // Writes the log to fileName (format by extension) and reports the outcome.
     void exportTo(const QString& fileName);
 
+    // Texts built on demand (menu, dialogs) in English rather than Chinese.
+    void setEnglish(bool english) { m_english = english; }
+
     int lineSpacing() const { return m_lineSpacing; }
     int fontSize() const { return m_fontSize; }
     qsizetype pendingCount() const;
@@ -66,4 +69,5 @@ private:
     bool m_pinnedToBottom = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
+    bool m_english = false;
 };

@@ -58,8 +58,10 @@ QString textMarkup(const AdItem& item, const QString& link)
     const AdMarkup::Badge badge = AdMarkup::badgeFor(item.target_type);
     // One pass over all four arguments, so a title holding "%1" is not filled again.
     return QStringLiteral(
-               "<span style='background:%1;color:#fff;padding:0 6px;border-radius:2px;"
-               "font-size:10px;margin-right:6px;'>%2</span><a href='%3' "
+               // Rich text ignores padding and margins on spans: spaces keep the badge
+               // off its neighbours.
+               "<span style='background:%1;color:#fff;font-size:10px;'>&nbsp;%2&nbsp;</span>"
+               "&nbsp;&nbsp;<a href='%3' "
                "style='color:#60A5FA;text-decoration:none;font-size:12px;'>%4</a>")
         .arg(badge.colour, badge.text, link, item.title.toHtmlEscaped());
 }

@@ -1,6 +1,13 @@
 #include "LanguageManager.h"
 
+#include <QAbstractAxis>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QSpinBox>
+#include <QTranslator>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -45,7 +52,7 @@ constexpr Row Rows[] = {
     {"断开选中客户端", "Disconnect Selected"},
     {"🟢 已连接", "● Connected"},
     {"发送区", "Send"},
-    {"刷新", "Refresh"},
+    {"刷新", "Send"},
     {"间隔:", "Interval:"},
     {"Hex发送", "Hex Send"},
     {"Enter发送", "Enter Send"},
@@ -74,8 +81,22 @@ constexpr Row Rows[] = {
     {"面积图", "Area Chart"},
     {"柱状图", "Bar Chart"},
     {"饼图", "Pie Chart"},
-    // The backslash is part of the text: the panel's hint shows a regular expression.
-    {"例: temperature 或 data\\.value", "e.g. temperature or data\\.value"},
+    {"例: temperature 或 data.value", "e.g. temperature or data.value"},
+    // The rest of the window, so that English mode is English everywhere.
+    {"SignalR 服务端(模拟)", "SignalR Server (Simulated)"},
+    {"Hub 地址", "Hub Address"},
+    {"Hub 路径", "Hub Path"},
+    {"方法订阅", "Subscriptions"},
+    {"订阅", "Subscribe"},
+    {"取消订阅", "Unsubscribe"},
+    {"启动", "Start"},
+    {"📖 文档", "📖 Docs"},
+    {"方法名", "Method"},
+    {"重置计数", "Reset Counters"},
+    {"清除日志", "Clear Log"},
+    {"导出", "Export"},
+    {"◆未连接", "○ Disconnected"},
+    {" 秒", " s"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.
@@ -141,6 +162,20 @@ void switchWidget(QWidget* widget, bool english)
     } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
         switchText(line, "origPH", line->placeholderText(), english,
                    [line](const QString& text) { line->setPlaceholderText(text); });
+    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+        switchText(spin, "origSuffix", spin->suffix(), english,
+                   [spin](const QString& text) { spin->setSuffix(text); }, /*skipWhenUnchanged=*/true);
+    } else if (auto* view = qobject_cast<QChartView*>(widget)) {
+        // Chart and axis titles are drawn by the chart, not by widgets of their own.
+        QChart* chart = view->chart();
+        switchText(view, "origChartTitle", chart->title(), english,
+                   [chart](const QString& text) { chart->setTitle(text); });
+        const QList<QAbstractAxis*> axes = chart->axes();
+        for (int i = 0; i < axes.size(); ++i) {
+            QAbstractAxis* axis = axes.at(i);
+            switchText(view, "origAxis" + QByteArray::number(i), axis->titleText(), english,
+                       [axis](const QString& text) { axis->setTitleText(text); });
+        }
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         if (combo->count() > MaxTranslatedComboItems)
             return;
@@ -184,7 +219,31 @@ void LanguageManager::setLanguage(int index)
     if (wanted == m_language)
         return;
     m_language = wanted;
+    applyQtTranslations();
     emit languageChanged();
+}
+
+void LanguageManager::applyQtTranslations()
+{
+    // Qt's own texts (file dialogs, message boxes, socket errors such as "Connection
+    // refused") follow the interface language; English is Qt's built-in language.
+    if (!QCoreApplication::instance())
+        return;
+    if (m_language == English) {
+        if (m_qtTranslator)
+            QCoreApplication::removeTranslator(m_qtTranslator);
+        return;
+    }
+    if (!m_qtTranslator) {
+        m_qtTranslator = new QTranslator(this);
+        if (!m_qtTranslator->load(QStringLiteral("qt_zh_CN"),
+                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            delete m_qtTranslator;
+            m_qtTranslator = nullptr;
+            return;
+        }
+    }
+    QCoreApplication::installTranslator(m_qtTranslator);
 }
 
 void applyLanguage(QWidget* root)

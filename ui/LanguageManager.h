@@ -7,6 +7,7 @@
 #include <functional>
 
 class QComboBox;
+class QTranslator;
 class QWidget;
 
 // Process-wide interface language. Every text is written in Chinese where its widget is
@@ -29,6 +30,9 @@ public:
     // wrapper over languageChanged.
     void addListener(QObject* context, std::function<void()> listener);
 
+    // Loads Qt's own translations for the current language (at start and on every change).
+    void applyQtTranslations();
+
 public slots:
     // Selector index: 0 is Chinese, anything else English.
     void setLanguage(int index);
@@ -42,6 +46,7 @@ private:
     LanguageManager();
 
     int m_language = Chinese;
+    QTranslator* m_qtTranslator = nullptr;
     QMap<QString, QString> m_table;
 };
 

@@ -40,6 +40,11 @@ namespace {
 
 constexpr int DefaultPort = 5000;
 constexpr int DefaultAutoSendMs = 1000;
+constexpr int HeaderControlHeight = 24;
+constexpr int ControlColumnWidth = 254;
+// The theme's vertical scroll bar; the control column's scroll area leaves room for it so
+// that the bar never covers the right borders of the groups.
+constexpr int ThemeScrollBarWidth = 10;
 
 // A label followed by an editor, one under the other.
 void addLabelled(QVBoxLayout* layout, const QString& label, QWidget* editor)
@@ -102,7 +107,7 @@ void SignalRWidget::setupUI()
     m_controlScroll = new QScrollArea(this);
     m_controlScroll->setWidgetResizable(false);
     m_controlScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_controlScroll->setFixedWidth(260);
+    m_controlScroll->setFixedWidth(ControlColumnWidth + ThemeScrollBarWidth + 2);
     m_controlScroll->setWidget(createControlPanel());
     body->addWidget(m_controlScroll, 0);
     body->addWidget(createWorkArea(), 1);
@@ -117,6 +122,7 @@ void SignalRWidget::setupUI()
     language.addListener(m_chartEngine, [engine = m_chartEngine] { applyLanguage(engine); });
     language.addListener(this, [this] {
         applyLanguage(this);
+        m_logView->setEnglish(LanguageManager::instance().isEnglish());
         // The walk restores the status text remembered at the first switch, which may
         // belong to an earlier connection state.
         if (m_statusShown)
@@ -144,30 +150,40 @@ QWidget* SignalRWidget::createHeader()
     layout->addWidget(new AdBanner(QStringLiteral("korvahub"), header), 2);
     layout->addStretch(1);
     m_languageCombo = createLanguageSelector(header);
-    layout->addWidget(m_languageCombo);
+    m_languageCombo->setFixedHeight(HeaderControlHeight);
+    layout->addWidget(m_languageCombo, 0, Qt::AlignVCenter);
     auto* docButton = new QPushButton(QStringLiteral("📖 文档"), header);
     docButton->setObjectName(QStringLiteral("docButton"));
     docButton->setCursor(Qt::PointingHandCursor);
-    docButton->setFixedHeight(24);
+    docButton->setFixedHeight(HeaderControlHeight);
+    // min-height: the theme's minimum for buttons would make it taller than its neighbour.
     docButton->setStyleSheet(QStringLiteral(
         "QPushButton { background: transparent; color: %1; border: 1px solid %2; "
-        "border-radius: 3px; padding: 2px 8px; font-size: 11px; } QPushButton:hover { "
+        "border-radius: 3px; padding: 2px 8px; font-size: 11px; min-height: 0px; } QPushButton:hover { "
         "border-color: %3; color: %4; }")
                                  .arg(Palette::TextMuted, Palette::Border, Palette::Link,
                                       Palette::Accent));
-    layout->addWidget(docButton);
+    layout->addWidget(docButton, 0, Qt::AlignVCenter);
     m_statusLabel = new QLabel(QStringLiteral("◆未连接"), header);
     m_statusLabel->setObjectName(QStringLiteral("connStatus"));
     layout->addWidget(m_statusLabel);
-    connect(docButton, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(documentationUrl()); });
+    connect(docButton, &QPushButton::clicked, this, [this] {
+        const QUrl guide = documentationUrl();
+        if (QDesktopServices::openUrl(guide))
+            return;
+        // Without a browser the click would do nothing visible: say where the guide is.
+        const QString where = guide.isLocalFile() ? guide.toLocalFile() : guide.toString();
+        m_comm->logSystemMessage(LanguageManager::instance().isEnglish()
+                                     ? QStringLiteral("Could not open a browser; the user guide is at %1").arg(where)
+                                     : QStringLiteral("无法打开浏览器，用户指南位于 %1").arg(where));
+    });
     return header;
 }
 
 QWidget* SignalRWidget::createControlPanel()
 {
     auto* column = new QWidget;
-    column->setFixedWidth(254);
+    column->setFixedWidth(ControlColumnWidth);
     auto* layout = new QVBoxLayout(column);
     layout->setSpacing(8);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -403,6 +419,8 @@ void SignalRWidget::onModeToggled(bool clientChecked)
 void SignalRWidget::setRunning(bool running)
 {
     m_running = running;
+    // Auto-send ticked before connecting starts once there is someone to send to.
+    toggleAutoSend(m_autoSendCheck->isChecked());
     updateConnectButton();
     updateStatusLabel();
 }
