@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
+#include "AdBanner.h"
 #include "LanguageManager.h"
+#include "PromoSource.h"
 #include "RunLog.h"
 #include "SignalRWidget.h"
 
@@ -40,6 +42,13 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     // Ties the window to its desktop entry (icon and name in docks on Wayland).
     QGuiApplication::setDesktopFileName(QStringLiteral("korvahub"));
+
+    // Unknown arguments are left alone, as Qt's own are.
+    const PromoSource promo = PromoSource::fromProcess(QCoreApplication::arguments());
+    if (!promo.rejected.isEmpty())
+        std::fprintf(stderr, "korvahub: promotion address \"%s\" is not an http(s) URL; staying offline\n",
+                     qPrintable(promo.rejected));
+    AdBanner::setDefaultSource(promo);
 
     QString themePath = QStringLiteral(":/styles/DarkTheme.qss");
     if (!QFile::exists(themePath))

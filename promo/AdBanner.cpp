@@ -30,6 +30,22 @@ constexpr qint64 MaxFeedBytes = 1024 * 1024;
 const char* const IsImageRequestProperty = "isImageRequest";
 const char* const ImageUrlProperty = "adImageUrl";
 
+PromoSource& defaultSource()
+{
+    static PromoSource source = PromoSource::fromProcess({});
+    return source;
+}
+
+// Aborts a reply whose body is announced or grows past maxBytes, before it fills memory.
+void limitSize(QNetworkReply* reply, qint64 maxBytes)
+{
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, maxBytes](qint64 received, qint64 total) {
+                         if (received > maxBytes || total > maxBytes)
+                             reply->abort();
+                     });
+}
+
 // Pictures are fetched from the web only: a feed must not make the banner read local
 // files or resources through the network manager's other schemes.
 bool isFetchablePicture(const QUrl& url)
@@ -43,8 +59,10 @@ bool isFetchablePicture(const QUrl& url)
 AdBanner::AdBanner(const QString& productKey, QWidget* parent, const QString& baseUrl)
     : QWidget(parent)
     , m_product(productKey)
-    , m_serviceUrl(baseUrl.isEmpty() ? QString::fromLatin1(PromotionServiceUrl) : baseUrl)
 {
+    const PromoSource source = baseUrl.isEmpty() ? defaultSource() : PromoSource{true, baseUrl, {}};
+    m_serviceUrl = QUrl(source.baseUrl.isEmpty() ? QString::fromLatin1(PromotionServiceUrl) : source.baseUrl);
+
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -62,29 +80,32 @@ AdBanner::AdBanner(const QString& productKey, QWidget* parent, const QString& ba
     m_label->installEventFilter(this);
     layout->addWidget(m_label);
 
-    m_network = new QNetworkAccessManager(this);
-    connect(m_network, &QNetworkAccessManager::finished, this, &AdBanner::onAdsLoaded);
-
     m_rotateTimer = new QTimer(this);
     m_rotateTimer->setInterval(RotateIntervalMs);
     connect(m_rotateTimer, &QTimer::timeout, this, &AdBanner::rotateAd);
 
+    if (!source.enabled) {
+        loadFallbackAds();
+        return;
+    }
+    m_network = new QNetworkAccessManager(this);
+    connect(m_network, &QNetworkAccessManager::finished, this, &AdBanner::onAdsLoaded);
     m_label->setText(AdMarkup::placeholder());
     fetchAds();
 }
 
 AdBanner::~AdBanner() = default;
 
+void AdBanner::setDefaultSource(const PromoSource& source)
+{
+    defaultSource() = source;
+}
+
 void AdBanner::fetchAds()
 {
     QNetworkRequest request(AdFeed::feedUrl(m_serviceUrl, m_product));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = m_network->get(request);
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply](qint64 received, qint64 total) {
-                if (received > MaxFeedBytes || total > MaxFeedBytes)
-                    reply->abort();
-            });
+    limitSize(m_network->get(request), MaxFeedBytes);
 }
 
 void AdBanner::onAdsLoaded(QNetworkReply* reply)
@@ -144,11 +165,7 @@ void AdBanner::loadImage(const AdItem& item)
     QNetworkReply* reply = m_network->get(QNetworkRequest(url));
     reply->setProperty(ImageUrlProperty, item.image_url);
     reply->setProperty(IsImageRequestProperty, true);
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply](qint64 received, qint64 total) {
-                if (received > MaxPictureBytes || total > MaxPictureBytes)
-                    reply->abort();
-            });
+    limitSize(reply, MaxPictureBytes);
 }
 
 void AdBanner::onImageLoaded(QNetworkReply* reply)

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "AdItem.h"
+#include "PromoSource.h"
 
 class QEvent;
 class QLabel;
@@ -18,15 +19,22 @@ class QTimer;
 // The header's promotion banner: asks the promotion service once for this product's
 // items, fetches their pictures in the background and shows the items in turn. A click
 // opens the shown item's page. Without a usable answer it shows built-in items.
+// Where the feed comes from is a process-wide setting (the command line's, see
+// PromoSource); until the program sets it, the environment's applies, so that a test
+// run with KORVAHUB_OFFLINE=1 never reaches the internet through a window it builds.
+// An offline banner has no network manager: it shows the built-in items at once.
 class AdBanner : public QWidget
 {
     Q_OBJECT
 
 public:
-    // baseUrl replaces the promotion service's address (tests point it at a local server).
+    // A non-empty baseUrl replaces the default source (tests point it at a local server).
     explicit AdBanner(const QString& productKey, QWidget* parent = nullptr,
                       const QString& baseUrl = QString());
     ~AdBanner() override;
+
+    // The source of banners built from now on without a baseUrl of their own.
+    static void setDefaultSource(const PromoSource& source);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

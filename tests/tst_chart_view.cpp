@@ -1,0 +1,227 @@
+// The chart panel as the user drives it (ChartEngine on Qt Charts). Faults guarded:
+// - blank rules accepted, a rule feeding the wrong series, values lost while the chart is
+//   switched off;
+// - a template leaving earlier rules behind (values counted twice), or setting the wrong
+//   rules or chart type;
+// - a chart type change piling up series or axes, series not attached to the axes (an
+//   invisible line), points missing from the drawn series;
+// - the value axis fitted to samples outside the window; bars and slices not showing
+//   the window's sums; clearing dropping rules; smart analysis taking more than five
+//   series.
+#include <QtCharts>
+#include <QtTest>
+
+#include <memory>
+
+#include "ChartEngine.h"
+#include "ChartSeriesData.h"
+#include "ValueExtractor.h"
+
+namespace {
+
+template<typename T>
+T* child(const ChartEngine& engine, const char* name)
+{
+    return engine.panel->findChild<T*>(QLatin1String(name));
+}
+
+void addRule(ChartEngine& engine, const QString& name, const QString& expression)
+{
+    child<QLineEdit>(engine, "ruleNameEdit")->setText(name);
+    child<QLineEdit>(engine, "ruleExprEdit")->setText(expression);
+    engine.onAddRule();
+}
+
+QStringList listItems(const ChartEngine& engine)
+{
+    QStringList items;
+    auto* list = child<QListWidget>(engine, "ruleList");
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->item(i)->text());
+    return items;
+}
+
+QList<double> valueRange(const ChartEngine& engine)
+{
+    auto* axis = qobject_cast<QValueAxis*>(engine.chart()->axes(Qt::Vertical).value(0));
+    return {axis->min(), axis->max()};
+}
+
+} // namespace
+
+class TestChartView : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ChartEngine> engine;
+
+private slots:
+    void init() { engine = std::make_unique<ChartEngine>(); }
+    void cleanup() { engine.reset(); }
+
+    void rulesFeedSeriesByName()
+    {
+        addRule(*engine, "  ", "\\d+");
+        addRule(*engine, "t", " \t");
+        QVERIFY(engine->rules().isEmpty() && engine->series().isEmpty());
+        // A refused rule leaves the fields as typed.
+        QCOMPARE(child<QLineEdit>(*engine, "ruleExprEdit")->text(), " \t");
+
+        addRule(*engine, " t ", " temp=(\\d+) ");
+        QCOMPARE(listItems(*engine), QStringList{"t = temp=(\\d+)"});
+        QCOMPARE(engine->rules().first().pattern, "temp=(\\d+)");
+        QCOMPARE(engine->rules().first().method, RegexCapture);
+        // Rules of the same name both feed the first series of that name, also while the
+        // chart is switched off.
+        addRule(*engine, "t", "\\d+");
+        auto* enable = child<QCheckBox>(*engine, "enableCheck");
+        enable->setChecked(true);
+        enable->setChecked(false);
+        QVERIFY(engine->chartView->isHidden());
+        feedChartText(*engine, "temp=4");
+        QCOMPARE(engine->series().at(0)->points().size(), 2);
+        QVERIFY(engine->series().at(1)->points().isEmpty());
+    }
+
+    void templatesReplaceRules_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("values"); // each series gets from "12"
+
+        QTest::newRow("custom keeps the type") << 0 << QStringList{} << int(ChartEngine::Bar) << 0;
+        QTest::newRow("temperature line") << 1 << QStringList{"数值 = \\d+\\.?\\d*"} << int(ChartEngine::Line) << 1;
+        QTest::newRow("json fields") << 2 << QStringList{"field1 = field1", "field2 = field2"} << int(ChartEngine::Line)
+                                     << 0;
+        QTest::newRow("pie") << 3 << QStringList{"A = \\d+", "B = \\d+"} << int(ChartEngine::Pie) << 1;
+    }
+
+    void templatesReplaceRules()
+    {
+        QFETCH(int, index);
+        QFETCH(QStringList, items);
+        QFETCH(int, type);
+        QFETCH(int, values);
+
+        // Rules from before, typed and from other templates, go.
+        addRule(*engine, "A", "\\d+");
+        for (int before : {3, 4})
+            child<QComboBox>(*engine, "templateCombo")->setCurrentIndex(before);
+        child<QComboBox>(*engine, "templateCombo")->setCurrentIndex(index);
+
+        QStringList rules;
+        for (const ChartRule& rule : engine->rules())
+            rules << rule.name + " = " + rule.pattern;
+        QCOMPARE(rules, items);
+        QCOMPARE(listItems(*engine), items);
+        QCOMPARE(child<QComboBox>(*engine, "chartTypeCombo")->currentIndex(), type);
+        feedChartText(*engine, "12");
+        QCOMPARE(engine->series().size(), items.size());
+        for (const ChartSeriesData* data : engine->series())
+            QCOMPARE(data->points().size(), values);
+    }
+
+    void rebuildsEveryChartType_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("series");
+        QTest::addColumn<int>("axes");
+
+        QTest::newRow("line") << 0 << "QLineSeries QLineSeries" << 2;
+        QTest::newRow("spline") << 1 << "QSplineSeries QSplineSeries" << 2;
+        QTest::newRow("scatter") << 2 << "QScatterSeries QScatterSeries" << 2;
+        QTest::newRow("area") << 3 << "QAreaSeries QAreaSeries" << 2;
+        QTest::newRow("bar") << 4 << "QBarSeries" << 2;
+        QTest::newRow("pie") << 5 << "QPieSeries" << 0;
+        QTest::newRow("unknown is line") << 42 << "QLineSeries QLineSeries" << 2;
+    }
+
+    void rebuildsEveryChartType()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, series);
+        QFETCH(int, axes);
+
+        addRule(*engine, "a", "a=(\\d+)");
+        addRule(*engine, "b", "b=(\\d+)");
+        // A second rebuild must not pile up series or axes.
+        engine->onChartTypeChanged(ChartEngine::Bar);
+        engine->onChartTypeChanged(type);
+        feedChartText(*engine, "a=1 b=2\na=3");
+
+        // Drawn series take the stored series in order; an area through its upper line.
+        QStringList classes, counts;
+        for (QAbstractSeries* shown : engine->chart()->series()) {
+            classes << shown->metaObject()->className();
+            QCOMPARE(shown->attachedAxes().size(), axes);
+            auto* area = qobject_cast<QAreaSeries*>(shown);
+            if (auto* xy = area ? area->upperSeries() : qobject_cast<QXYSeries*>(shown))
+                counts << QString::number(xy->count());
+        }
+        QCOMPARE(classes.join(' '), series);
+        QCOMPARE(engine->chart()->axes().size(), axes);
+        QCOMPARE(counts, series.contains(' ') ? QStringList({"2", "1"}) : QStringList());
+    }
+
+    void valueAxisFitsWindowedSamples()
+    {
+        QCOMPARE(valueRange(*engine), (QList<double>{-10, 110}));
+        addRule(*engine, "t", "\\d+");
+        // A sample two minutes old lies outside the default window but stays stored.
+        engine->series().first()->append(QDateTime::currentMSecsSinceEpoch() - 120000, 5);
+        engine->refresh();
+        QCOMPARE(valueRange(*engine), (QList<double>{-10, 110}));
+        child<QSpinBox>(*engine, "timeWindowSpin")->setValue(300);
+        QCOMPARE(valueRange(*engine), (QList<double>{4, 6}));
+    }
+
+    void barsAndSlicesShowWindowSums()
+    {
+        child<QComboBox>(*engine, "templateCombo")->setCurrentIndex(4);
+        addRule(*engine, "idle", "idle=(\\d+)");
+        feedChartText(*engine, "a 3\nb 4");
+        auto* bars = qobject_cast<QBarSeries*>(engine->chart()->series().value(0));
+        QCOMPARE(bars->count(), 2);
+        QCOMPARE(bars->barSets().at(0)->at(0), 7.0);
+        QCOMPARE(bars->barSets().at(1)->at(0), 0.0);
+        // The axis fits the plain values, not the sums.
+        QCOMPARE(valueRange(*engine), (QList<double>{3.0 - 1.1, 4.0 + 1.1}));
+
+        child<QComboBox>(*engine, "chartTypeCombo")->setCurrentIndex(ChartEngine::Pie);
+        feedChartText(*engine, "5");
+        auto* pie = qobject_cast<QPieSeries*>(engine->chart()->series().value(0));
+        QCOMPARE(pie->count(), 2);
+        QCOMPARE(pie->slices().at(0)->value(), 12.0);
+        QCOMPARE(pie->slices().at(1)->value(), 0.0);
+    }
+
+    void clearKeepsRulesAndAnalysisAddsAtMostFive()
+    {
+        child<QCheckBox>(*engine, "enableCheck")->setChecked(true);
+        addRule(*engine, "t", "\\d+");
+        feedChartText(*engine, "1\n2");
+        child<QPushButton>(*engine, "clearButton")->click();
+        QCOMPARE(engine->rules().size(), 1);
+        QVERIFY(engine->series().first()->points().isEmpty());
+
+        // An empty answer is reported in the list; of more than five, the rest are freed.
+        engine->setAnalysisProvider([] { return QList<ChartSeriesData*>{}; });
+        engine->onAnalyzeData();
+        QCOMPARE(listItems(*engine).last(), "未发现可用数值 — 请检查数据");
+        QList<QPointer<ChartSeriesData>> offered;
+        engine->setAnalysisProvider([&offered] {
+            QList<ChartSeriesData*> found;
+            for (int i = 0; i < 6; ++i)
+                offered << found.emplace_back(new ChartSeriesData(QStringLiteral("v%1").arg(i), Qt::red));
+            return found;
+        });
+        child<QPushButton>(*engine, "analyzeButton")->click();
+        QCOMPARE(listItems(*engine).mid(2), (QStringList{"v0", "v1", "v2", "v3", "v4"}));
+        QCOMPARE(engine->chart()->series().size(), 6);
+        QVERIFY(!offered.last());
+    }
+};
+
+QTEST_MAIN(TestChartView)
+#include "tst_chart_view.moc"
