@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../tests/interop/node"
 
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
-    echo "setup-interop: node or npm not found; the Node.js interop test will be skipped"
+    echo "setup-interop: node or npm not found; the Node.js half of tst_interop will be skipped"
     exit 0
 fi
 

@@ -1,0 +1,182 @@
+// Guards the hub ends against disagreeing with the official SignalR implementations: the
+// simulated hub against the @microsoft/signalr client (handshake, Echo answered and pushed,
+// a push, pings too rare for the client's server time-out, a stop) and the hub client
+// against an ASP.NET Core hub (subscription, push, completion, pings too rare for the
+// hub's client time-out). Intervals are short so that a keep-alive shows in seconds; each
+// half skips when its runtime is missing.
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+
+#include "CommunicationBase.h"
+#include "HubClient.h"
+#include "LogLines.h"
+#include "SimulatedHub.h"
+
+namespace {
+
+constexpr int Timeout = 20000;         // a runtime starting on a busy machine
+constexpr int BuildTimeoutMs = 300000; // a first build of the ASP.NET Core hub
+constexpr int KeepAliveMs = 500;       // quiet time after which Korvahub's ends ping
+constexpr int PeerTimeoutMs = 2000;    // the real peer's time-out for a silent other end
+constexpr int SilenceMs = 5000;
+
+// A child process whose standard output is read line by line (standard error goes to the
+// test's own); killed however the test ends.
+struct Child
+{
+    QProcess process;
+    QStringList lines;
+
+    Child(const QString& program, const QStringList& arguments)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
+            while (process.canReadLine())
+                lines.append(QString::fromUtf8(process.readLine()).trimmed());
+        });
+        process.start(program, arguments);
+    }
+    ~Child()
+    {
+        process.kill();
+        process.waitForFinished(Timeout);
+    }
+    // The rest of each line that starts with `prefix`.
+    QStringList after(const QString& prefix) const
+    {
+        QStringList found;
+        for (const QString& line : lines)
+            if (line.startsWith(prefix))
+                found.append(line.mid(prefix.size()));
+        return found;
+    }
+    QString transcript() const { return lines.join(QLatin1Char('\n')); }
+};
+
+// Builds the ASP.NET Core hub under the build tree, again only when its sources are newer.
+QString builtHub(const QString& dotnet)
+{
+    const QFileInfo project(QFINDTESTDATA("interop/DebugHub/DebugHub.csproj"));
+    const QString out = QCoreApplication::applicationDirPath() + QStringLiteral("/interop-hub");
+    const QFileInfo dll(out + QStringLiteral("/bin/DebugHub.dll"));
+    const QDateTime newest =
+        project.dir().entryInfoList({"*.cs", "*.csproj"}, QDir::Files, QDir::Time).first().lastModified();
+    if (dll.exists() && dll.lastModified() >= newest)
+        return dll.filePath();
+    Child build(dotnet, {"build", project.filePath(), "-c", "Release", "-o", out + "/bin", "--artifacts-path",
+                         out + "/artifacts", "--disable-build-servers", "-nologo", "-v:q"});
+    const bool built = build.process.waitForFinished(BuildTimeoutMs) && build.process.exitCode() == 0;
+    if (!built)
+        qWarning("%s", qPrintable(build.transcript()));
+    return built ? dll.filePath() : QString();
+}
+
+} // namespace
+
+class TestInterop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simulatedHubWithJavaScriptClient()
+    {
+        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        const QString script = QFINDTESTDATA("interop/node/client.mjs");
+        const QString library = QFileInfo(script).path() + QStringLiteral("/node_modules/@microsoft/signalr");
+        if (node.isEmpty() || !QFileInfo::exists(library))
+            QSKIP("needs node and tests/interop/node/node_modules (scripts/setup-interop.sh)");
+        CommunicationBase log;
+        SimulatedHub hub(&log);
+        hub.setKeepAliveInterval(KeepAliveMs);
+        QVERIFY(hub.listen(0, QStringLiteral("/debughub")));
+        QSignalSpy joined(&hub, &SimulatedHub::peerJoined);
+
+        Child client(node, {script, "session", QStringLiteral("http://127.0.0.1:%1/debughub").arg(hub.port()),
+                            QString::number(PeerTimeoutMs), QString::number(SilenceMs)});
+        QSignalSpy finished(&client.process, &QProcess::finished);
+        QTRY_VERIFY2_WITH_TIMEOUT(client.lines.contains("ready"), qPrintable(client.transcript()), Timeout);
+        hub.broadcast(QStringLiteral("ReceiveMessage"), "from-korvahub");
+        QVERIFY2(finished.wait(SilenceMs + Timeout), qPrintable(client.transcript()));
+
+        // The client stayed connected through the silence, and the hub's pings reached it.
+        const QStringList silent = client.after("silent Connected pings ");
+        QVERIFY2(silent.size() == 1 && silent.first().toInt() >= SilenceMs / KeepAliveMs / 2,
+                 qPrintable(client.transcript()));
+        client.lines.removeOne("silent Connected pings " + silent.first());
+        QCOMPARE(client.lines, QStringList({"push Echo from-node", "echo from-node", "ready",
+                                            "push ReceiveMessage from-korvahub", "stopped Disconnected"}));
+        QCOMPARE(client.process.exitCode(), 0);
+
+        // The hub saw the whole session, and nothing from the client during the silence.
+        QCOMPARE(joined.size(), 1);
+        const QString id = joined.first().first().toString();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            logLines(&log).mid(2),
+            QStringList({"SYS 客户端连接 " + id, "RX {\"protocol\":\"json\",\"version\":1}\x1e",
+                         "RX {\"type\":6}\x1e", // the library pings once on connecting
+                         "RX {\"target\":\"Echo\",\"arguments\":[\"from-node\"],"
+                         "\"invocationId\":\"0\",\"type\":1}\x1e",
+                         "TX from-korvahub", "RX {\"type\":7}\x1e", "SYS 客户端断开: " + id}),
+            Timeout);
+    }
+
+    void hubClientWithAspNetCoreHub()
+    {
+        const QString dotnet = QStandardPaths::findExecutable(QStringLiteral("dotnet"));
+        if (dotnet.isEmpty())
+            QSKIP("needs the .NET SDK (dotnet) to build the ASP.NET Core hub");
+        qputenv("DOTNET_CLI_TELEMETRY_OPTOUT", "1");
+        qputenv("DOTNET_NOLOGO", "1");
+        const QString hubDll = builtHub(dotnet);
+        QVERIFY(!hubDll.isEmpty());
+        Child hub(dotnet, {hubDll, "--urls", "http://127.0.0.1:0", "--Hub:ClientTimeoutInterval",
+                           QStringLiteral("0:0:%1").arg(PeerTimeoutMs / 1000.0)});
+        QTRY_VERIFY2_WITH_TIMEOUT(!hub.after("LISTENING ").isEmpty(), qPrintable(hub.transcript()), Timeout);
+        const QString url =
+            QStringLiteral("ws://127.0.0.1:%1/debughub").arg(QUrl(hub.after("LISTENING ").first()).port());
+
+        CommunicationBase log;
+        HubClient client(&log);
+        client.setKeepAliveInterval(KeepAliveMs);
+        client.addSubscription(QStringLiteral("ReceiveMessage"));
+        client.open(url);
+        // Typed completions show as "[]()": one for Subscribe, one for SendMessage.
+        const auto completions = [&log] { return logLines(&log).count(QStringLiteral("RX []()")); };
+        QTRY_VERIFY2_WITH_TIMEOUT(completions() == 1, qPrintable(logLines(&log).join('\n')), Timeout);
+        QVERIFY(client.invoke(QStringLiteral("SendMessage"), "from-korvahub"));
+        QTRY_VERIFY2_WITH_TIMEOUT(completions() == 2, qPrintable(logLines(&log).join('\n')), Timeout);
+
+        const qsizetype pingsBefore = hub.after("PING ").size();
+        QTest::qWait(SilenceMs);
+        // The hub heard a ping well within its time-out all through the silence.
+        const QStringList pings = hub.after("PING ").mid(pingsBefore);
+        QVERIFY2(pings.size() >= SilenceMs / KeepAliveMs / 2, qPrintable(hub.transcript()));
+        for (qsizetype i = 1; i < pings.size(); ++i)
+            QVERIFY2(pings.at(i).toLongLong() - pings.at(i - 1).toLongLong() < PeerTimeoutMs,
+                     qPrintable(hub.transcript()));
+        QCOMPARE(logLines(&log), QStringList({"SYS 已订阅方法 ReceiveMessage", "SYS 正在连接 " + url + "...",
+                                              "SYS SignalR已连接", "SYS SignalR协议握手成功",
+                                              "SYS 已订阅方法 ReceiveMessage", "RX [ReceiveMessage](hub, hello)",
+                                              "RX []()", "SYS [SendMessage] -> from-korvahub",
+                                              "RX [ReceiveMessage](hub, got from-korvahub)", "RX []()"}));
+        hub.lines.removeIf([](const QString& line) { return line.startsWith(QLatin1String("PING ")); });
+        QCOMPARE(hub.lines.mid(1),
+                 QStringList({"CONNECTED", "SUBSCRIBE ReceiveMessage", "INVOKE SendMessage from-korvahub"}));
+
+        // The control: without pings the same hub drops the client within its time-out.
+        QSignalSpy dropped(&client, &HubClient::disconnected);
+        client.setKeepAliveInterval(SilenceMs * 10);
+        QVERIFY(dropped.wait(3 * PeerTimeoutMs));
+        QTRY_VERIFY2_WITH_TIMEOUT(hub.lines.last().startsWith("DISCONNECTED Client hasn't sent a message/ping"),
+                                  qPrintable(hub.transcript()), Timeout);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInterop)
+#include "tst_interop.moc"
