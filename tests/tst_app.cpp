@@ -36,7 +36,7 @@ class TestApp : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir home;
+    QTemporaryDir m_home;
 
 private slots:
     void initTestCase()
@@ -44,8 +44,8 @@ private slots:
         // Test mode puts the data folder under $HOME/.qttest; a fresh HOME keeps the
         // user's files out of reach.
         QStandardPaths::setTestModeEnabled(true);
-        qputenv("HOME", QFile::encodeName(home.path()));
-        QVERIFY(logPath().startsWith(home.path()));
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        QVERIFY(logPath().startsWith(m_home.path()));
     }
 
     void runLogAppendsRuns()

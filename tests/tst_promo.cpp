@@ -30,11 +30,19 @@ struct Route
     bool held = false;      // answered only when the test releases it
 };
 
+void answer(QTcpSocket* socket, const Route& route)
+{
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n";
+    if (route.withLength)
+        response += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
+    socket->write(response + "\r\n" + route.body);
+    socket->disconnectFromHost();
+}
+
 // An HTTP server on 127.0.0.1 that answers each GET by its path, one request per
 // connection, and keeps the request heads.
-class FeedServer
+struct FeedServer
 {
-public:
     FeedServer()
     {
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
@@ -68,17 +76,6 @@ public:
 
     QMap<QByteArray, Route> routes;
     QList<QByteArray> heads;
-
-private:
-    static void answer(QTcpSocket* socket, const Route& route)
-    {
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n";
-        if (route.withLength)
-            response += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
-        socket->write(response + "\r\n" + route.body);
-        socket->disconnectFromHost();
-    }
-
     QMultiMap<QByteArray, QPointer<QTcpSocket>> held;
     QTcpServer server; // last, so its sockets go before the maps their handlers use
 };
@@ -164,7 +161,7 @@ class TestPromo : public QObject
 
 public slots:
     // Stands in for the desktop's browser and other URL handlers.
-    void open(const QUrl& url) { openedUrls.append(url); }
+    void open(const QUrl& url) { m_openedUrls.append(url); }
 
 private slots:
     void initTestCase()
@@ -290,11 +287,11 @@ private slots:
 
         // Only web links open, once per press of any button: the label must not follow
         // them on release. The built-in items point at the service's host, not its path.
-        openedUrls.clear();
+        m_openedUrls.clear();
         QTest::mouseClick(banner.label, Qt::LeftButton, {}, banner.label->rect().center());
         QTest::mouseClick(banner.label, Qt::RightButton, {}, banner.label->rect().center());
         const QUrl link(opens == "home" ? server.url() : opens);
-        QCOMPARE(openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({link, link}));
+        QCOMPARE(m_openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({link, link}));
     }
 
     void picturesReplaceTheLoadingForm()
@@ -344,7 +341,7 @@ private slots:
     }
 
 private:
-    QList<QUrl> openedUrls;
+    QList<QUrl> m_openedUrls;
 };
 
 QTEST_MAIN(TestPromo)
