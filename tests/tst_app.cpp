@@ -1,0 +1,123 @@
+// The program's own files around the window: the run log, the embedded resources and
+// where the documentation button leads. Faults guarded:
+// - run-log lines lost until exit (not flushed), a run's header missing, older runs
+//   overwritten, a log written outside the data folder;
+// - the theme or icon missing from the resources, the theme no longer styling the
+//   widgets it names;
+// - the documentation button landing on a missing page, a folder, a path relative to the
+//   working directory or a non-canonical path, or on the web while a guide is at hand.
+#include <QtGui>
+#include <QtTest>
+
+#include "Documentation.h"
+#include "RunLog.h"
+
+namespace {
+
+const QString Header = QStringLiteral("\\n=== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d Korvahub ===\\n");
+const QString Entry = QStringLiteral("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1\\n");
+
+QString logPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/logs/Korvahub.log";
+}
+
+// The whole log file against a pattern.
+bool logMatches(const QString& pattern)
+{
+    QFile file(logPath());
+    return file.open(QIODevice::ReadOnly)
+           && QRegularExpression("\\A" + pattern + "\\z").match(QString::fromUtf8(file.readAll())).hasMatch();
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+private slots:
+    void initTestCase()
+    {
+        // Test mode puts the data folder under $HOME/.qttest; a fresh HOME keeps the
+        // user's files out of reach.
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        QVERIFY(logPath().startsWith(m_home.path()));
+    }
+
+    void runLogAppendsRuns()
+    {
+        const QString firstRun = Header + Entry.arg("Window shown 中");
+        {
+            RunLog log;
+            log.init("Korvahub");
+            log.write("Window shown 中");
+            // Every write reaches the file at once, while the log is still open.
+            QVERIFY(logMatches(firstRun));
+        }
+        // A run that writes nothing still leaves its header, flushed at destruction.
+        RunLog().init("Korvahub");
+        QVERIFY(logMatches(firstRun + Header));
+    }
+
+    void resourcesAreEmbedded()
+    {
+        QFile theme(":/styles/DarkTheme.qss");
+        QVERIFY(theme.open(QIODevice::ReadOnly));
+        const QByteArray sheet = theme.readAll();
+        for (const char* name : {"#headerBar", "#connStatus", "#accentButton", "#dangerButton", "#logOutput"})
+            QVERIFY2(sheet.contains(name), name);
+        QCOMPARE(QImageReader(":/icon/SignalR.ico").read().size(), QSize(64, 64));
+    }
+
+    void firstExistingGuideWins_data()
+    {
+        QTest::addColumn<QString>("installed"); // what share/doc/korvahub/guide.html is
+        QTest::addColumn<bool>("sourceGuide");
+        QTest::addColumn<bool>("sourceGiven");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("installed guide") << "file" << true << true << "usr/share/doc/korvahub/guide.html";
+        QTest::newRow("source guide") << "" << true << true << "src/docs/guide.html";
+        QTest::newRow("directory is not a guide") << "dir" << false << true << "web";
+        // An empty source folder must not resolve against the working directory.
+        QTest::newRow("empty source folder") << "" << true << false << "web";
+    }
+
+    void firstExistingGuideWins()
+    {
+        QFETCH(QString, installed);
+        QFETCH(bool, sourceGuide);
+        QFETCH(bool, sourceGiven);
+        QFETCH(QString, expected);
+
+        QTemporaryDir root;
+        const QDir tree(root.path());
+        const QString guide = tree.filePath("usr/share/doc/korvahub/guide.html");
+        QVERIFY(tree.mkpath("usr/bin") && tree.mkpath("src/docs"));
+        QVERIFY(tree.mkpath(installed == "dir" ? guide : QFileInfo(guide).path()));
+        for (const QString& path : {installed == "file" ? guide : "", sourceGuide ? tree.filePath("src/docs/guide.html") : ""}) {
+            QFile file(path);
+            QVERIFY(path.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write("<html></html>") > 0));
+        }
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tree.filePath("src")));
+        const QUrl url = documentationUrlFor(tree.filePath("usr/bin"), sourceGiven ? tree.filePath("src") : QString());
+        QDir::setCurrent(previous);
+        // Guides as canonical file paths: no "bin/.." in what the browser shows.
+        QCOMPARE(url, expected == "web" ? QUrl(DocumentationWebAddress)
+                                        : QUrl::fromLocalFile(QFileInfo(tree.filePath(expected)).canonicalFilePath()));
+    }
+
+    void buildFolderProgramFindsTheSourceGuide()
+    {
+        const QUrl url = documentationUrl();
+        QVERIFY2(url.isLocalFile() && url.toLocalFile().endsWith("/docs/guide.html"), qPrintable(url.toString()));
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
