@@ -62,16 +62,43 @@ QValueAxis* createValueAxis()
     return axis;
 }
 
+constexpr qreal ScatterMarkerSize = 7.0;
+// The series a pie slice stands for (its label also shows the share).
+const char* const SliceSeriesProperty = "seriesName";
+// Areas are see-through so that a series drawn later never hides the ones behind it.
+constexpr int AreaFillAlpha = 90;
+
 QXYSeries* createXYSeries(ChartEngine::ChartType type)
 {
     switch (type) {
     case ChartEngine::Spline:
         return new QSplineSeries();
-    case ChartEngine::Scatter:
-        return new QScatterSeries();
+    case ChartEngine::Scatter: {
+        auto* scatter = new QScatterSeries();
+        // Qt's default markers (15 px) merge into a band at a few values a second.
+        scatter->setMarkerSize(ScatterMarkerSize);
+        return scatter;
+    }
     default:
         return new QLineSeries();
     }
+}
+
+// Zero to the largest window sum (or from the smallest, when one is negative), padded a
+// little at the top so that the tallest bar is never cut off.
+std::optional<std::pair<double, double>> fittedSums(const QList<ChartSeriesData*>& series, qint64 fromMsecs)
+{
+    if (series.isEmpty())
+        return std::nullopt;
+    double low = 0.0;
+    double high = 0.0;
+    for (const ChartSeriesData* data : series) {
+        const double total = SeriesWindow::sum(*data, fromMsecs);
+        low = std::min(low, total);
+        high = std::max(high, total);
+    }
+    const double pad = (high - low) < 1e-9 ? 1.0 : (high - low) * 0.1;
+    return std::make_pair(low < 0.0 ? low - pad : 0.0, high + pad);
 }
 
 } // namespace
@@ -354,17 +381,16 @@ void ChartEngine::onChartTypeChanged(int type)
         delete axis;
     }
 
-    if (m_chartType == Pie) {
+    // The theme goes first: applied later it would recolour the series, so a series
+    // would change colour with the chart type.
+    chart->setTheme(QChart::ChartThemeDark);
+    if (m_chartType == Pie)
         chart->addSeries(new QPieSeries());
-        applyChartStyle(chart);
-        return;
-    }
-
-    if (m_chartType == Bar)
+    else if (m_chartType == Bar)
         buildBarSeries(chart);
     else
         buildXYSeries(chart, m_chartType);
-    chart->setTheme(QChart::ChartThemeDark);
+    applyChartStyle(chart);
     // The new series stay empty until the next refresh.
 }
 
@@ -386,7 +412,9 @@ void ChartEngine::buildXYSeries(QChart* chart, ChartType type)
             line->setParent(area);
             area->setUpperSeries(static_cast<QLineSeries*>(line));
             area->setName(data->name());
-            area->setColor(data->color().darker(150));
+            QColor fill = data->color();
+            fill.setAlpha(AreaFillAlpha);
+            area->setColor(fill);
             area->setBorderColor(data->color());
             shown = area;
         }
@@ -434,8 +462,13 @@ void ChartEngine::refresh()
             timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(fromMsecs), QDateTime::fromMSecsSinceEpoch(nowMsecs));
     }
 
-    // Bars show sums, yet share the fit of the plain values.
-    if (const auto range = SeriesWindow::fittedRange(m_series, fromMsecs)) {
+    // The value axis fits what is drawn: sums for bars, plain values otherwise.
+    std::optional<std::pair<double, double>> range;
+    if (m_chartType == Bar)
+        range = fittedSums(m_series, fromMsecs);
+    else
+        range = SeriesWindow::fittedRange(m_series, fromMsecs);
+    if (range) {
         const QList<QAbstractAxis*> vertical = chart->axes(Qt::Vertical);
         for (QAbstractAxis* axis : vertical) {
             if (auto* valueAxis = qobject_cast<QValueAxis*>(axis))
@@ -486,15 +519,28 @@ void ChartEngine::refresh()
         const QList<QPieSlice*> slices = pie->slices();
         bool sameSlices = slices.size() == m_series.size();
         for (qsizetype k = 0; sameSlices && k < slices.size(); ++k)
-            sameSlices = slices.at(k)->label() == m_series.at(k)->name();
+            sameSlices = slices.at(k)->property(SliceSeriesProperty).toString() == m_series.at(k)->name();
         if (!sameSlices) {
             pie->clear();
-            for (const ChartSeriesData* data : std::as_const(m_series))
-                pie->append(data->name(), SeriesWindow::sum(*data, fromMsecs));
-            return;
+            for (const ChartSeriesData* data : std::as_const(m_series)) {
+                QPieSlice* slice = pie->append(data->name(), SeriesWindow::sum(*data, fromMsecs));
+                slice->setProperty(SliceSeriesProperty, data->name());
+                slice->setColor(data->color());
+                slice->setLabelColor(QColor(Palette::TextBright));
+                slice->setLabelVisible(true);
+            }
+        } else {
+            for (qsizetype k = 0; k < slices.size(); ++k)
+                slices.at(k)->setValue(SeriesWindow::sum(*m_series.at(k), fromMsecs));
         }
-        for (qsizetype k = 0; k < slices.size(); ++k)
-            slices.at(k)->setValue(SeriesWindow::sum(*m_series.at(k), fromMsecs));
+        // Each slice says what it is and its share, so the picture reads without a legend.
+        const QList<QPieSlice*> labelled = pie->slices();
+        for (qsizetype k = 0; k < labelled.size() && k < m_series.size(); ++k) {
+            QPieSlice* slice = labelled.at(k);
+            slice->setLabel(QStringLiteral("%1 %2%")
+                                .arg(m_series.at(k)->name())
+                                .arg(slice->percentage() * 100.0, 0, 'f', 1));
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
@@ -180,15 +181,35 @@ void paint(QPainter& painter, const QSize& size, const QList<ChartSeriesData*>* 
     painter.restore();
 
     painter.setFont(labelFont());
+    const QFontMetrics metrics(painter.font());
+    const int labelHeight = metrics.height();
     painter.setPen(TextColor);
     const QList<double> labels = valueLabelValues(*range);
     for (int i = 0; i < labels.size(); ++i) {
-        const QRectF box(0, i * plotHeight * 0.25 + TopMargin - 8, 44, 16);
+        const QRectF box(0, i * plotHeight * 0.25 + TopMargin - labelHeight / 2.0, LeftMargin - 4, labelHeight);
         painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, valueLabel(labels.at(i)));
     }
+    // Time labels are as wide as their text and kept inside the widget, so the first and
+    // last are never cut off at the edges.
     for (qint64 tick : ticks) {
-        const QRectF box(LeftMargin + xOf(tick) - 22, size.height() - 18, 44, 16);
-        painter.drawText(box, Qt::AlignCenter, QDateTime::fromMSecsSinceEpoch(tick).toString(QStringLiteral("HH:mm:ss")));
+        const QString text = QDateTime::fromMSecsSinceEpoch(tick).toString(QStringLiteral("HH:mm:ss"));
+        const int width = metrics.horizontalAdvance(text) + 4;
+        const double left = std::clamp(LeftMargin + xOf(tick) - width / 2.0, 0.0, double(size.width() - width));
+        painter.drawText(QRectF(left, size.height() - BottomMargin + 2, width, labelHeight), Qt::AlignCenter, text);
+    }
+
+    // Legend: one swatch and name per series, top right inside the plot.
+    double legendRight = LeftMargin + plotWidth - 6;
+    for (qsizetype k = records->size() - 1; k >= 0; --k) {
+        const QString name = records->at(k)->name();
+        if (name.isEmpty())
+            continue;
+        const int width = metrics.horizontalAdvance(name);
+        const double left = legendRight - width;
+        painter.setPen(TextColor);
+        painter.drawText(QRectF(left, TopMargin + 4, width, labelHeight), Qt::AlignLeft | Qt::AlignVCenter, name);
+        painter.fillRect(QRectF(left - 14, TopMargin + 4 + labelHeight / 2.0 - 4, 10, 8), curveColor(k));
+        legendRight = left - 24;
     }
 }
 

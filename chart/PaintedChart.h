@@ -17,7 +17,8 @@ class QPainter;
 namespace PaintedChart {
 
 constexpr int LeftMargin = 48;
-constexpr int TopMargin = 4;
+// Room above the plot for half the top value label, so that it is never cut off.
+constexpr int TopMargin = 10;
 constexpr int RightMargin = 8;
 constexpr int BottomMargin = 20;
 

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTextStream>
 
+#include "LanguageManager.h"
 #include "SignalRWidget.h"
 
 namespace {
@@ -104,6 +105,16 @@ int main(int argc, char* argv[])
             QTest::qWait(700);
             client.grab().save(out + QStringLiteral("/chart-%1.png").arg(QLatin1String(names[i])));
         }
+        // Both modes in English, and the client at the smallest window size.
+        LanguageManager::instance().setLanguage(1);
+        client.findChild<QTabWidget*>()->setCurrentIndex(0);
+        QTest::qWait(300);
+        client.grab().save(out + QStringLiteral("/client-mode-en.png"));
+        server.grab().save(out + QStringLiteral("/server-mode-en.png"));
+        LanguageManager::instance().setLanguage(0);
+        client.resize(client.minimumSize());
+        QTest::qWait(300);
+        client.grab().save(out + QStringLiteral("/client-900x600.png"));
     }
     return 0;
 }

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTimer>
@@ -210,7 +211,7 @@ QWidget* SignalRWidget::createControlPanel()
     m_subscribeEdit = new QLineEdit(QStringLiteral("ReceiveMessage"), m_subscriptionGroup);
     m_subscribeEdit->setObjectName(QStringLiteral("subscribeEdit"));
     auto* subscribeButton = new QPushButton(QStringLiteral("订阅"), m_subscriptionGroup);
-    subscribeButton->setFixedWidth(60);
+    subscribeButton->setMinimumWidth(60); // "Subscribe" in English needs more
     subRow->addWidget(m_subscribeEdit);
     subRow->addWidget(subscribeButton);
     subLayout->addLayout(subRow);
@@ -340,16 +341,20 @@ QGroupBox* SignalRWidget::createChartGroup()
 
 QWidget* SignalRWidget::createWorkArea()
 {
-    auto* area = new QWidget(this);
-    auto* layout = new QVBoxLayout(area);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    // The user sets how much room the log and the send area get: on a small screen the
+    // send area would otherwise take almost half the work area.
+    auto* area = new QSplitter(Qt::Vertical, this);
+    area->setObjectName(QStringLiteral("workSplitter"));
+    area->setChildrenCollapsible(false);
+    area->setHandleWidth(8);
     m_tabWidget = new QTabWidget(area);
     m_logView = new LogViewWidget(m_comm, m_tabWidget);
     m_tabWidget->addTab(m_logView, QStringLiteral("通信日志"));
     m_tabWidget->addTab(m_chartEngine->chartView, QStringLiteral("数据图表"));
-    layout->addWidget(m_tabWidget, 1);
-    layout->addWidget(createSendArea(), 0);
+    area->addWidget(m_tabWidget);
+    area->addWidget(createSendArea());
+    area->setStretchFactor(0, 1);
+    area->setStretchFactor(1, 0);
     return area;
 }
 
