@@ -1,6 +1,8 @@
 // Takes the README's screenshots from the real program: one window as the simulated
 // hub, one as a client connected to it, a short conversation, then a PNG of each.
-// Usage: screenshots <output folder>   (needs a display or QT_QPA_PLATFORM=offscreen)
+// Given the address of a hub that negotiates, a third window shows the connect settings
+// and the negotiate steps in its log.
+// Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
 #include <QApplication>
 #include <QCheckBox>
@@ -104,6 +106,18 @@ int main(int argc, char* argv[])
             QTest::qWait(700);
             client.grab().save(out + QStringLiteral("/chart-%1.png").arg(QLatin1String(names[i])));
         }
+    }
+    if (argc > 2) {
+        SignalRWidget negotiating;
+        negotiating.show();
+        negotiating.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"))->setText(QString::fromLocal8Bit(argv[2]));
+        negotiating.findChild<QCheckBox*>(QStringLiteral("negotiateCheck"))->setChecked(true);
+        negotiating.findChild<QLineEdit*>(QStringLiteral("accessTokenEdit"))->setText(QStringLiteral("dev-token"));
+        negotiating.findChild<QPlainTextEdit*>(QStringLiteral("headersEdit"))
+            ->setPlainText(QStringLiteral("X-Trace: korvahub"));
+        child<QPushButton>(negotiating, QStringLiteral("连接"))->click();
+        QTest::qWait(2000);
+        negotiating.grab().save(out + QStringLiteral("/connect-settings.png"));
     }
     return 0;
 }
