@@ -110,7 +110,9 @@ int main(int argc, char* argv[])
     if (argc > 2) {
         SignalRWidget negotiating;
         negotiating.show();
-        negotiating.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"))->setText(QString::fromLocal8Bit(argv[2]));
+        auto* address = negotiating.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"));
+        address->setText(QString::fromLocal8Bit(argv[2]));
+        address->home(false);
         negotiating.findChild<QCheckBox*>(QStringLiteral("negotiateCheck"))->setChecked(true);
         negotiating.findChild<QLineEdit*>(QStringLiteral("accessTokenEdit"))->setText(QStringLiteral("dev-token"));
         negotiating.findChild<QPlainTextEdit*>(QStringLiteral("headersEdit"))
