@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -220,6 +222,12 @@ void HubClient::openSocket(const QString& url)
     const bool authorizationHeader = !m_options.tokenInQuery;
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     applyHeaders(request, authorizationHeader);
+    // A load balancer keeps a client on the server that negotiated by a cookie set on
+    // negotiate (sticky sessions): the upgrade carries it back, as the official clients do.
+    const QList<QNetworkCookie> cookies =
+        m_network->cookieJar()->cookiesForUrl(QUrl(Negotiation::negotiateUrl(url), QUrl::TolerantMode));
+    if (!cookies.isEmpty())
+        request.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(cookies));
     m_socket = socket;
     socket->open(request);
     m_log->logSystemMessage(QStringLiteral("正在连接 %1...%2")

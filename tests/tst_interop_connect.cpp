@@ -1,9 +1,10 @@
 // Guards the connect pipeline against real ASP.NET Core hubs (tests/interop/ConnectHub):
 // negotiate answers of either version misread, redirects not followed or their token not
-// used, the access token not reaching an [Authorize] hub by header or query, or reaching
-// the log, extra headers lost or malformed ones sent, a refusal that does not say why, a
-// self-signed certificate accepted silently or refused although the user accepts it, and
-// a redirect loop or a silent negotiate that never ends.
+// used, the negotiate cookie of sticky sessions not carried to the upgrade, the access
+// token not reaching an [Authorize] hub by header or query, or reaching the log, extra
+// headers lost or malformed ones sent, a refusal that does not say why, a self-signed
+// certificate accepted silently or refused although the user accepts it, and a redirect
+// loop or a silent negotiate that never ends.
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -101,7 +102,8 @@ private slots:
             << false << "/secure" << ConnectOptions{true, Token, false, {"X-Trace: abc"}, false}
             << QStringList{"协商: POST http", "/secure/negotiate?negotiateVersion=1" + bearer + ", X-Trace)",
                            "协商成功: 版本 1, connectionId ", "WebSockets (Text, Binary)", "/secure?id=", Handshaken}
-            << QStringList{"POST /secure/negotiate auth=header trace=abc", "GET /secure auth=header trace=abc"};
+            << QStringList{"POST /secure/negotiate auth=header trace=abc affinity=-",
+                           "GET /secure auth=header trace=abc affinity=server-1"};
         QTest::newRow("negotiate v0: the connection id is the WebSocket's id")
             << false << "/v0" << ConnectOptions{true} << QStringList{"协商成功: 版本 0", "/v0?id=", Handshaken}
             << QStringList{"POST /v0/negotiate auth=none trace=-", "GET /v0 auth=none trace=-"};

@@ -12,7 +12,8 @@
 //   /loop      negotiate redirects to itself for ever
 //   /silent    negotiate never answers
 // Standard output: "LISTENING <url>" per address, then one line per request:
-//   <METHOD> <path> auth=<header|query|none> trace=<X-Trace header or ->
+//   <METHOD> <path> auth=<header|query|none> trace=<X-Trace header or -> affinity=<cookie or ->
+// Every negotiate answer sets the cookie "affinity", as load balancers with sticky sessions do.
 
 using System.Net;
 using System.Security.Claims;
@@ -53,7 +54,10 @@ app.Use(async (context, next) =>
     var auth = request.Headers.Authorization.Count > 0 ? "header"
         : request.Query.ContainsKey("access_token") ? "query" : "none";
     var trace = request.Headers["X-Trace"].FirstOrDefault() ?? "-";
-    Console.WriteLine($"{request.Method} {request.Path} auth={auth} trace={trace}");
+    Console.WriteLine($"{request.Method} {request.Path} auth={auth} trace={trace} affinity={request.Cookies["affinity"] ?? "-"}");
+    // What a load balancer with sticky sessions sets on negotiate.
+    if (request.Path.Value!.EndsWith("/negotiate"))
+        context.Response.Cookies.Append("affinity", "server-1");
     // Without negotiateVersion the server answers as the first generation did.
     if (request.Path == "/v0/negotiate")
         request.QueryString = QueryString.Empty;
