@@ -145,7 +145,7 @@ void HubClient::onNegotiated(QNetworkReply* reply)
     const Negotiation::Answer answer = Negotiation::parseAnswer(body);
     switch (answer.kind) {
     case Negotiation::Answer::Kind::Connect:
-        m_log->logSystemMessage(QStringLiteral("协商成功: 版本 %1, connectionId %2, 可用传输: %3")
+        m_log->logSystemMessage(QStringLiteral("协商应答: 版本 %1, connectionId %2, 可用传输: %3")
                                     .arg(answer.version)
                                     .arg(answer.connectionId, answer.transports.join(QStringLiteral("; "))));
         if (!answer.webSockets) {

@@ -101,11 +101,11 @@ private slots:
         QTest::newRow("negotiate v1, token and header on both requests")
             << false << "/secure" << ConnectOptions{true, Token, false, {"X-Trace: abc"}, false}
             << QStringList{"协商: POST http", "/secure/negotiate?negotiateVersion=1" + bearer + ", X-Trace)",
-                           "协商成功: 版本 1, connectionId ", "WebSockets (Text, Binary)", "/secure?id=", Handshaken}
+                           "协商应答: 版本 1, connectionId ", "WebSockets (Text, Binary)", "/secure?id=", Handshaken}
             << QStringList{"POST /secure/negotiate auth=header trace=abc affinity=-",
                            "GET /secure auth=header trace=abc affinity=server-1"};
         QTest::newRow("negotiate v0: the connection id is the WebSocket's id")
-            << false << "/v0" << ConnectOptions{true} << QStringList{"协商成功: 版本 0", "/v0?id=", Handshaken}
+            << false << "/v0" << ConnectOptions{true} << QStringList{"协商应答: 版本 0", "/v0?id=", Handshaken}
             << QStringList{"POST /v0/negotiate auth=none trace=-", "GET /v0 auth=none trace=-"};
         QTest::newRow("redirect chain, its token in the query")
             << false << "/redirect" << ConnectOptions{true, QString(), true}
@@ -136,7 +136,7 @@ private slots:
                                                               << QStringList{SelfSigned, "协商失败: ", "证书不受信任"} << QStringList();
         QTest::newRow("self-signed accepted when ticked, logged once")
             << true << "/open" << ConnectOptions{true, Token, false, {}, true}
-            << QStringList{"已忽略" + SelfSigned, "协商成功: 版本 1", "正在连接 wss://", Handshaken}
+            << QStringList{"已忽略" + SelfSigned, "协商应答: 版本 1", "正在连接 wss://", Handshaken}
             << QStringList{"POST /open/negotiate auth=header", "GET /open auth=header"};
     }
 
