@@ -6,14 +6,20 @@
 #include <QString>
 #include <QStringList>
 
+#include "ConnectOptions.h"
 #include "HubProtocol.h"
+#include "Negotiation.h"
 
 class CommunicationBase;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QSslError;
 class QTimer;
 class QWebSocket;
 
-// The hub client end of the protocol. It opens a WebSocket to a hub, sends the JSON
-// handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
+// The hub client end of the protocol. It opens a WebSocket to a hub (first negotiating,
+// following redirects, when the ConnectOptions ask for it), sends the JSON handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
 // subscribed name after each successful handshake, pings after quiet spells and logs
 // every record the hub sends through the CommunicationBase it is given.
 //
@@ -21,6 +27,11 @@ class QWebSocket;
 // everything the kernel buffered in one go, thousands of messages in a flood. Whatever
 // was received is logged before a disconnection, a new attempt or a close.
 // A close the user asks for (close()) is not reported through disconnected().
+//
+// Every step of the connect pipeline is a system entry: what was requested (method,
+// address, header names), what negotiate answered, and for each failure what failed and
+// its usual cause. The access token never reaches the log: it shows as "Bearer ***" or
+// access_token=***.
 class HubClient : public QObject
 {
     Q_OBJECT
@@ -29,8 +40,9 @@ public:
     explicit HubClient(CommunicationBase* log, QObject* parent = nullptr);
     ~HubClient() override;
 
-    // Opens `address` after the hub address rule (HubProtocol::normalizeHubUrl); an
-    // attempt or connection still open is dropped silently first.
+    // Opens `address` after the hub address rule (HubProtocol::normalizeHubUrl), with the
+    // connect options set last; an attempt or connection still open is dropped silently
+    // first.
     void open(const QString& address);
     void close();
     bool isConnected() const;
@@ -53,6 +65,10 @@ public:
     // Largest message the hub may send; applies from the next open().
     void setMaxMessageBytes(quint64 bytes) { m_maxMessageBytes = bytes; }
     quint64 maxMessageBytes() const { return m_maxMessageBytes; }
+    void setConnectOptions(const ConnectOptions& options) { m_options = options; }
+    const ConnectOptions& connectOptions() const { return m_options; }
+    // How long negotiate may stay silent before the attempt fails.
+    void setNegotiateTimeout(int ms) { m_negotiateTimeoutMs = ms; }
     // How long received messages are handled before the event loop gets its turn again.
     void setInboundSliceNs(qint64 ns) { m_inboundSliceNs = ns; }
 
@@ -65,6 +81,14 @@ signals:
     void argumentReceived(const QString& text);
 
 private:
+    void negotiate();
+    void onNegotiated(QNetworkReply* reply);
+    void failNegotiation(const QString& why);
+    void abortNegotiation();
+    void openSocket(const QString& url);
+    void applyHeaders(QNetworkRequest& request, bool withAuthorization) const;
+    QString headerSummary(bool withAuthorization) const;
+    void reportCertificateErrors(const QList<QSslError>& errors);
     void onSocketConnected();
     void onSocketDisconnected();
     void reportError(QWebSocket* socket);
@@ -78,6 +102,17 @@ private:
     int nextInvocationNumber();
 
     CommunicationBase* m_log = nullptr;
+    ConnectOptions m_options;
+    QNetworkAccessManager* m_network = nullptr;
+    QNetworkReply* m_negotiation = nullptr;
+    // The attempt under way: address and token as redirects left them, checked headers,
+    // certificate errors already logged (negotiate and the upgrade meet the same ones).
+    QString m_address;
+    QString m_token;
+    QList<Negotiation::Header> m_headers;
+    int m_redirects = 0;
+    QStringList m_reportedCertificateErrors;
+    int m_negotiateTimeoutMs = Negotiation::DefaultTimeoutMs;
     QWebSocket* m_socket = nullptr;
     QTimer* m_keepAlive = nullptr;
     QTimer* m_inboundTimer = nullptr;

@@ -1,8 +1,8 @@
 // Guards what only the window does: the mode switch showing the wrong settings or button
 // text, the connect button and status label not following the connection, the Enter-key
 // rules of the send editor, payload rules (hex, encodings, empty method) and where a send
-// goes in each mode, the client list not following the simulated hub, and texts set
-// while running not following the language.
+// goes in each mode, the client list not following the simulated hub, texts set while
+// running not following the language, and connect settings not reaching the client.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -95,6 +95,19 @@ private slots:
         QCOMPARE(connect->text(), QStringLiteral("连接"));
         QCOMPARE(connect->objectName(), QStringLiteral("accentButton"));
         QCOMPARE(status(w), QStringLiteral("⚫未连接"));
+    }
+
+    void connectSettingsReachTheClient()
+    {
+        RecordingHub hub;
+        QVERIFY(hub.listen());
+        SignalRWidget w;
+        child<QLineEdit>(w, "accessTokenEdit")->setText(QStringLiteral("secret"));
+        child<QCheckBox>(w, "tokenInQueryCheck")->setChecked(true);
+        child<QPlainTextEdit>(w, "headersEdit")->setPlainText(QStringLiteral("X-Trace: 1"));
+        QVERIFY(connectTo(w, hub));
+        QVERIFY(logContains(w.communication(),
+                            "SYS 正在连接 " + hub.url().toString() + "?access_token=***... (请求头: X-Trace)"));
     }
 
     void enterKey_data()

@@ -1,6 +1,8 @@
 // Takes the README's screenshots from the real program: one window as the simulated
 // hub, one as a client connected to it, a short conversation, then a PNG of each.
-// Usage: screenshots <output folder>   (needs a display or QT_QPA_PLATFORM=offscreen)
+// Given the address of a hub that negotiates, a third window shows the connect settings
+// and the negotiate steps in its log.
+// Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
 #include <QApplication>
 #include <QCheckBox>
@@ -115,6 +117,20 @@ int main(int argc, char* argv[])
         client.resize(client.minimumSize());
         QTest::qWait(300);
         client.grab().save(out + QStringLiteral("/client-900x600.png"));
+    }
+    if (argc > 2) {
+        SignalRWidget negotiating;
+        negotiating.show();
+        auto* address = negotiating.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"));
+        address->setText(QString::fromLocal8Bit(argv[2]));
+        address->home(false);
+        negotiating.findChild<QCheckBox*>(QStringLiteral("negotiateCheck"))->setChecked(true);
+        negotiating.findChild<QLineEdit*>(QStringLiteral("accessTokenEdit"))->setText(QStringLiteral("dev-token"));
+        negotiating.findChild<QPlainTextEdit*>(QStringLiteral("headersEdit"))
+            ->setPlainText(QStringLiteral("X-Trace: korvahub"));
+        child<QPushButton>(negotiating, QStringLiteral("连接"))->click();
+        QTest::qWait(2000);
+        negotiating.grab().save(out + QStringLiteral("/connect-settings.png"));
     }
     return 0;
 }

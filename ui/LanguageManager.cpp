@@ -97,6 +97,13 @@ constexpr Row Rows[] = {
     {"导出", "Export"},
     {"◆未连接", "○ Disconnected"},
     {" 秒", " s"},
+    // Connect settings: negotiate, access token, headers, certificates.
+    {"协商", "Negotiate"},
+    {"访问令牌", "Access token"},
+    {"令牌放在查询参数", "Token in query string"},
+    {"请求头", "Headers"},
+    {"Name: value，每行一个", "Name: value, one per line"},
+    {"忽略证书错误", "Ignore certificate errors"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

@@ -28,6 +28,7 @@
 #include "AdBanner.h"
 #include "ChartEngine.h"
 #include "CommunicationBase.h"
+#include "ConnectionOptionsPanel.h"
 #include "Documentation.h"
 #include "HubClient.h"
 #include "LanguageManager.h"
@@ -264,6 +265,8 @@ QGroupBox* SignalRWidget::createConnectionGroup(QWidget* parent)
     m_hubUrlEdit = new QLineEdit(QStringLiteral("ws://localhost:5000/debughub"), m_clientSettings);
     m_hubUrlEdit->setObjectName(QStringLiteral("hubUrlEdit"));
     addLabelled(clientLayout, QStringLiteral("Hub 地址"), m_hubUrlEdit);
+    m_connectOptions = new ConnectionOptionsPanel(m_clientSettings);
+    clientLayout->addWidget(m_connectOptions);
     layout->addWidget(m_clientSettings);
 
     m_serverSettings = new QWidget(group);
@@ -473,6 +476,7 @@ void SignalRWidget::toggleConnection()
 
 void SignalRWidget::connectClient()
 {
+    m_client->setConnectOptions(m_connectOptions->options());
     m_client->open(m_hubUrlEdit->text());
 }
 

@@ -4,6 +4,7 @@
 
 class ChartEngine;
 class CommunicationBase;
+class ConnectionOptionsPanel;
 class HubClient;
 class LogViewWidget;
 class QCheckBox;
@@ -86,6 +87,7 @@ private:
     QWidget* m_clientSettings = nullptr;
     QWidget* m_serverSettings = nullptr;
     QLineEdit* m_hubUrlEdit = nullptr;
+    ConnectionOptionsPanel* m_connectOptions = nullptr;
     QSpinBox* m_portSpin = nullptr;
     QLineEdit* m_hubPathEdit = nullptr;
     QComboBox* m_encodingCombo = nullptr;
