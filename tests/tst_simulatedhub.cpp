@@ -1,5 +1,6 @@
 // Guards the simulated hub against: built-in methods answering the wrong clients or with
-// wrong completions, unsupported handshakes accepted, its own answers leaking into the
+// wrong completions, scripted replies that match the wrong methods, apply out of order,
+// spread their arguments wrongly or are taken with invalid JSON, unsupported handshakes accepted, its own answers leaking into the
 // log or the counters, pings sent before the handshake, a close record ignored, peers
 // left in the list after leaving or a stop, departures logged out of order or not at
 // all, and a busy port reported as success.
@@ -14,6 +15,7 @@
 #include "CommunicationBase.h"
 #include "HubTestKit.h"
 #include "LogLines.h"
+#include "AutoReplyRules.h"
 #include "SimulatedHub.h"
 #include "SimulatedHubMethods.h"
 
@@ -23,6 +25,33 @@ using HubTestKit::Timeout;
 namespace {
 
 const QString Handshake = HubProtocol::handshakeRequest();
+
+QJsonObject parsed(const QString& json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+
+// "all:" or "caller:" + record, per push.
+QStringList pushLines(const SimulatedHubMethods::Reply& reply)
+{
+    QStringList lines;
+    for (const auto& push : reply.pushes)
+        lines.append((push.toAll ? QStringLiteral("all:") : QStringLiteral("caller:"))
+                     + HubProtocol::invocationRecord(push.target, push.arguments));
+    return lines;
+}
+
+// "method|r|json" returns, "method|c|target|json" pushes to the caller, "|a|" to all.
+AutoReplyRule rule(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('|'));
+    const QString action = parts.value(1);
+    return {parts.value(0),
+            action == QLatin1String("r")   ? AutoReplyRule::Action::Return
+            : action == QLatin1String("c") ? AutoReplyRule::Action::PushToCaller
+                                           : AutoReplyRule::Action::PushToAll,
+            action == QLatin1String("r") ? QString() : parts.value(2), parts.last()};
+}
 
 struct Fixture
 {
@@ -88,14 +117,72 @@ private slots:
         QFETCH(QString, invocation);
         QFETCH(QStringList, pushes);
         QFETCH(QString, completion);
-        const SimulatedHubMethods::Reply reply =
-            SimulatedHubMethods::dispatch(QJsonDocument::fromJson(invocation.toUtf8()).object());
-        QStringList actual;
-        for (const auto& push : reply.pushes)
-            actual.append((push.toAll ? QStringLiteral("all:") : QStringLiteral("caller:"))
-                          + HubProtocol::invocationRecord(push.target, push.arguments));
-        QCOMPARE(actual, pushes);
+        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(parsed(invocation));
+        QCOMPARE(pushLines(reply), pushes);
         QCOMPARE(reply.completion, completion);
+    }
+
+    void autoReplies_data()
+    {
+        QTest::addColumn<QStringList>("rules");
+        QTest::addColumn<QString>("invocation");
+        QTest::addColumn<QStringList>("pushes");
+        QTest::addColumn<QString>("completion"); // empty: no rule matched
+        QTest::newRow("first result wins, any case")
+            << QStringList({"echo|r|{\"b\":[1,2]}", "ECHO|r|2"})
+            << "{\"type\":1,\"invocationId\":\"1\",\"target\":\"Echo\",\"arguments\":[\"x\"]}" << QStringList()
+            << "{\"invocationId\":\"1\",\"result\":{\"b\":[1,2]},\"type\":3}\x1e";
+        QTest::newRow("pushes in order, an array spreads")
+            << QStringList({"Go|c|T|[1,\"x\"]", "Other|r|5", " go |a|U|\"one\"", "go|a|V|[[1]]"})
+            << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Go\",\"arguments\":[]}"
+            << QStringList({"caller:{\"arguments\":[1,\"x\"],\"target\":\"T\",\"type\":1}\x1e",
+                            "all:{\"arguments\":[\"one\"],\"target\":\"U\",\"type\":1}\x1e",
+                            "all:{\"arguments\":[[1]],\"target\":\"V\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e";
+        QTest::newRow("no rule for the method")
+            << QStringList({"Echo2|r|1"}) << "{\"type\":1,\"target\":\"Echo\",\"arguments\":[\"x\"]}"
+            << QStringList() << QString();
+    }
+
+    void autoReplies()
+    {
+        QFETCH(QStringList, rules);
+        QFETCH(QString, invocation);
+        QFETCH(QStringList, pushes);
+        QFETCH(QString, completion);
+        AutoReplyRules table;
+        for (const QString& text : rules)
+            QCOMPARE(int(table.add(rule(text)).problem), int(AutoReplyRules::Problem::None));
+        SimulatedHubMethods::Reply reply;
+        QCOMPARE(table.apply(parsed(invocation), reply), !completion.isEmpty());
+        QCOMPARE(pushLines(reply), pushes);
+        QCOMPARE(reply.completion, completion);
+    }
+
+    void autoReplyRefusals_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<int>("offset");
+        using P = AutoReplyRules::Problem;
+        QTest::newRow("unterminated object") << "M|r|{\"a\":" << int(P::InvalidJson) << 5;
+        QTest::newRow("single quotes") << "M|c|T|['a']" << int(P::InvalidJson) << 1;
+        QTest::newRow("two values") << "M|r|1,2" << int(P::InvalidJson) << 0;
+        QTest::newRow("nothing") << "M|r|" << int(P::InvalidJson) << 0;
+        QTest::newRow("no method") << " |r|1" << int(P::EmptyMethod) << 0;
+        QTest::newRow("push without target") << "M|a| |1" << int(P::EmptyTarget) << 0;
+    }
+
+    void autoReplyRefusals()
+    {
+        QFETCH(QString, rule);
+        QFETCH(int, problem);
+        QFETCH(int, offset);
+        AutoReplyRules table;
+        const AutoReplyRules::Check check = table.add(::rule(rule));
+        QCOMPARE(int(check.problem), problem);
+        QCOMPARE(check.offset, offset);
+        QVERIFY(table.rules().isEmpty());
     }
 
     void handshakeIsAnsweredSilently_data()
