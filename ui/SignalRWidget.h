@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class AutoReplyPanel;
 class ChartEngine;
 class CommunicationBase;
 class HubClient;
@@ -95,6 +96,7 @@ private:
     QListWidget* m_subscriptionList = nullptr;
     QGroupBox* m_clientsGroup = nullptr;
     QListWidget* m_clientList = nullptr;
+    AutoReplyPanel* m_autoReplyPanel = nullptr;
     QCheckBox* m_hexDisplayCheck = nullptr;
     QCheckBox* m_timestampCheck = nullptr;
     QCheckBox* m_autoScrollCheck = nullptr;
@@ -104,6 +106,7 @@ private:
     QPlainTextEdit* m_sendEdit = nullptr;
     QCheckBox* m_hexSendCheck = nullptr;
     QCheckBox* m_enterSendCheck = nullptr;
+    QCheckBox* m_selectedOnlyCheck = nullptr;
     QCheckBox* m_autoSendCheck = nullptr;
     QSpinBox* m_intervalSpin = nullptr;
     QComboBox* m_languageCombo = nullptr;
