@@ -126,7 +126,9 @@ void HttpFront::onNewTcpConnection()
         timer->setObjectName(QLatin1String(HeaderTimerName));
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, socket] {
-            emit noted(QStringLiteral("HTTP %1 未在 %2 ms 内发完请求，连接已关闭").arg(peer(socket)).arg(m_headerTimeoutMs));
+            // An idle kept-alive connection goes quietly; a request left unfinished is news.
+            if (socket->bytesAvailable() > 0)
+                emit noted(QStringLiteral("HTTP %1 未在 %2 ms 内发完请求，连接已关闭").arg(peer(socket)).arg(m_headerTimeoutMs));
             socket->abort();
             socket->deleteLater();
         });
@@ -144,9 +146,9 @@ void HttpFront::readRequests(QTcpSocket* socket)
         case HttpRequest::Parse::Incomplete:
             return;
         case HttpRequest::Parse::TooLarge:
-            return refuse(socket, 431, "Request header fields too large\n");
+            return refuse(socket, HttpStatus::HeaderFieldsTooLarge, "Request header fields too large\n");
         case HttpRequest::Parse::Malformed:
-            return refuse(socket, 400, "Malformed request\n");
+            return refuse(socket, HttpStatus::BadRequest, "Malformed request\n");
         case HttpRequest::Parse::Complete:
             break;
         }
@@ -155,10 +157,10 @@ void HttpFront::readRequests(QTcpSocket* socket)
             const QByteArray id = request.query.queryItemValue(QStringLiteral("id")).toUtf8();
             if (!request.query.hasQueryItem(QStringLiteral("id")) || m_tokens.removeOne(id))
                 return handOver(socket);
-            return refuse(socket, 404, "No Connection with that ID\n", &request);
+            return refuse(socket, HttpStatus::NotFound, "No Connection with that ID\n", &request);
         }
         if (request.contentLength > MaxBodyBytes)
-            return refuse(socket, 413, "Request body too large\n", &request);
+            return refuse(socket, HttpStatus::PayloadTooLarge, "Request body too large\n", &request);
         if (socket->bytesAvailable() < request.headBytes + request.contentLength)
             return; // the body is still on its way, within the same time-out
         socket->skip(request.headBytes + request.contentLength);
@@ -171,10 +173,10 @@ void HttpFront::readRequests(QTcpSocket* socket)
 bool HttpFront::answer(QTcpSocket* socket, const HttpRequest& request)
 {
     HttpHeaders headers = corsHeaders(request);
-    int status = 200;
+    int status = HttpStatus::Ok;
     QByteArray body;
     if (request.method == "OPTIONS") {
-        status = 204;
+        status = HttpStatus::NoContent;
     } else if (request.method == "POST" && request.path.endsWith(NegotiateSuffix)) {
         bool numeric = false;
         const int asked = request.query.queryItemValue(QStringLiteral("negotiateVersion")).toInt(&numeric);
@@ -186,7 +188,7 @@ bool HttpFront::answer(QTcpSocket* socket, const HttpRequest& request)
         body = HubProtocol::negotiateResponse(version, QString::fromLatin1(id), QString::fromLatin1(token)).toUtf8();
         headers += Json;
     } else {
-        status = request.method == "GET" || request.method == "HEAD" ? 200 : 404;
+        status = request.method == "GET" || request.method == "HEAD" ? HttpStatus::Ok : HttpStatus::NotFound;
         body = infoPage(request.header("host"), m_hubPath);
         headers += PlainText;
     }

@@ -33,12 +33,12 @@ bool hasControl(const QByteArray& text)
 const char* reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
+    case HttpStatus::Ok: return "OK";
+    case HttpStatus::NoContent: return "No Content";
+    case HttpStatus::BadRequest: return "Bad Request";
+    case HttpStatus::NotFound: return "Not Found";
+    case HttpStatus::PayloadTooLarge: return "Payload Too Large";
+    case HttpStatus::HeaderFieldsTooLarge: return "Request Header Fields Too Large";
     default: return "Unknown";
     }
 }

@@ -7,6 +7,18 @@
 
 using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
 
+// The status codes the simulated hub answers with.
+namespace HttpStatus {
+enum : int {
+    Ok = 200,
+    NoContent = 204,
+    BadRequest = 400,
+    NotFound = 404,
+    PayloadTooLarge = 413,
+    HeaderFieldsTooLarge = 431,
+};
+} // namespace HttpStatus
+
 // One HTTP/1.x request head as the simulated hub's front reads it off a socket, and the
 // answers it writes back. Pure: nothing here touches a socket.
 //

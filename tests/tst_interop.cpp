@@ -5,8 +5,6 @@
 // hub's client time-out). Intervals are short so that a keep-alive shows in seconds; each
 // half skips when its runtime is missing.
 
-#include <QDateTime>
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -15,67 +13,18 @@
 
 #include "CommunicationBase.h"
 #include "HubClient.h"
+#include "InteropKit.h"
 #include "LogLines.h"
 #include "SimulatedHub.h"
+
+using InteropKit::Child;
 
 namespace {
 
 constexpr int Timeout = 20000;         // a runtime starting on a busy machine
-constexpr int BuildTimeoutMs = 300000; // a first build of the ASP.NET Core hub
 constexpr int KeepAliveMs = 500;       // quiet time after which Korvahub's ends ping
 constexpr int PeerTimeoutMs = 2000;    // the real peer's time-out for a silent other end
 constexpr int SilenceMs = 5000;
-
-// A child process whose standard output is read line by line (standard error goes to the
-// test's own); killed however the test ends.
-struct Child
-{
-    QProcess process;
-    QStringList lines;
-
-    Child(const QString& program, const QStringList& arguments)
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [this] {
-            while (process.canReadLine())
-                lines.append(QString::fromUtf8(process.readLine()).trimmed());
-        });
-        process.start(program, arguments);
-    }
-    ~Child()
-    {
-        process.kill();
-        process.waitForFinished(Timeout);
-    }
-    // The rest of each line that starts with `prefix`.
-    QStringList after(const QString& prefix) const
-    {
-        QStringList found;
-        for (const QString& line : lines)
-            if (line.startsWith(prefix))
-                found.append(line.mid(prefix.size()));
-        return found;
-    }
-    QString transcript() const { return lines.join(QLatin1Char('\n')); }
-};
-
-// Builds the ASP.NET Core hub under the build tree, again only when its sources are newer.
-QString builtHub(const QString& dotnet)
-{
-    const QFileInfo project(QFINDTESTDATA("interop/DebugHub/DebugHub.csproj"));
-    const QString out = QCoreApplication::applicationDirPath() + QStringLiteral("/interop-hub");
-    const QFileInfo dll(out + QStringLiteral("/bin/DebugHub.dll"));
-    const QDateTime newest =
-        project.dir().entryInfoList({"*.cs", "*.csproj"}, QDir::Files, QDir::Time).first().lastModified();
-    if (dll.exists() && dll.lastModified() >= newest)
-        return dll.filePath();
-    Child build(dotnet, {"build", project.filePath(), "-c", "Release", "-o", out + "/bin", "--artifacts-path",
-                         out + "/artifacts", "--disable-build-servers", "-nologo", "-v:q"});
-    const bool built = build.process.waitForFinished(BuildTimeoutMs) && build.process.exitCode() == 0;
-    if (!built)
-        qWarning("%s", qPrintable(build.transcript()));
-    return built ? dll.filePath() : QString();
-}
 
 } // namespace
 
@@ -131,9 +80,8 @@ private slots:
         const QString dotnet = QStandardPaths::findExecutable(QStringLiteral("dotnet"));
         if (dotnet.isEmpty())
             QSKIP("needs the .NET SDK (dotnet) to build the ASP.NET Core hub");
-        qputenv("DOTNET_CLI_TELEMETRY_OPTOUT", "1");
-        qputenv("DOTNET_NOLOGO", "1");
-        const QString hubDll = builtHub(dotnet);
+        const QString hubDll =
+            InteropKit::builtDotnetProject(dotnet, QFINDTESTDATA("interop/DebugHub/DebugHub.csproj"));
         QVERIFY(!hubDll.isEmpty());
         Child hub(dotnet, {hubDll, "--urls", "http://127.0.0.1:0", "--Hub:ClientTimeoutInterval",
                            QStringLiteral("0:0:%1").arg(PeerTimeoutMs / 1000.0)});
