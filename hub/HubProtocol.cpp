@@ -101,6 +101,19 @@ QString completionError(const QJsonValue& invocationId, const QString& error)
                               {QStringLiteral("type"), typeValue(MessageType::Completion)}});
 }
 
+QString negotiateResponse(int version, const QString& connectionId, const QString& connectionToken)
+{
+    const QJsonObject webSockets{{QStringLiteral("transport"), QStringLiteral("WebSockets")},
+                                 {QStringLiteral("transferFormats"),
+                                  QJsonArray{QStringLiteral("Text"), QStringLiteral("Binary")}}};
+    QJsonObject object{{QStringLiteral("availableTransports"), QJsonArray{webSockets}},
+                       {QStringLiteral("connectionId"), connectionId},
+                       {QStringLiteral("negotiateVersion"), version}};
+    if (version >= NegotiateVersion)
+        object.insert(QStringLiteral("connectionToken"), connectionToken);
+    return compactJson(object);
+}
+
 int messageType(const QJsonObject& object)
 {
     const QJsonValue type = object.value(QLatin1String("type"));

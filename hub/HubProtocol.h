@@ -98,6 +98,13 @@ Record classifyObject(const QJsonObject& object);
 // Compact JSON of an object with sorted keys, as the program writes it.
 QString compactJson(const QJsonObject& object);
 
+// The answer to a negotiation: version 1 carries a separate connection token (the id the
+// client then connects with), version 0 only the connection id. Only the WebSockets
+// transport is offered, in both transfer formats, so that a MessagePack client still
+// reaches the handshake and hears why it is refused.
+constexpr int NegotiateVersion = 1;
+QString negotiateResponse(int version, const QString& connectionId, const QString& connectionToken);
+
 // The hub address rule: ws://, wss:// kept; http:// opens as ws://, https:// as wss://
 // (schemes recognised in any case); anything else gets ws:// in front.
 QString normalizeHubUrl(const QString& address);

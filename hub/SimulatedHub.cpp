@@ -3,7 +3,6 @@
 #include <QHostAddress>
 #include <QTimer>
 #include <QWebSocket>
-#include <QWebSocketServer>
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
@@ -15,7 +14,7 @@ constexpr int PeerCloseGraceMs = 5000;
 
 QString peerIdentifier(const QWebSocket* socket)
 {
-    return socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+    return HubSockets::peerName(socket->peerAddress(), socket->peerPort());
 }
 
 } // namespace
@@ -37,15 +36,17 @@ SimulatedHub::~SimulatedHub()
 
 bool SimulatedHub::listen(quint16 port, const QString& path)
 {
-    auto* candidate = new QWebSocketServer(QStringLiteral("Korvahub SignalR"),
-                                           QWebSocketServer::NonSecureMode, this);
+    auto* candidate = new HttpFront(this);
+    candidate->setHeaderTimeout(m_headerTimeoutMs);
+    candidate->setHubPath(path);
     if (!candidate->listen(QHostAddress::Any, port)) {
         m_log->logSystemMessage(QStringLiteral("监听失败: ") + candidate->errorString());
         delete candidate;
         return false;
     }
     m_server = candidate;
-    connect(m_server, &QWebSocketServer::newConnection, this, &SimulatedHub::onNewConnection);
+    connect(m_server, &HttpFront::newConnection, this, &SimulatedHub::onNewConnection);
+    connect(m_server, &HttpFront::noted, m_log, &CommunicationBase::logSystemMessage);
     m_log->logSystemMessage(QStringLiteral("SignalR服务器已启动: http://localhost:%1%2")
                                 .arg(m_server->serverPort())
                                 .arg(path));
@@ -61,7 +62,7 @@ quint16 SimulatedHub::port() const
 
 void SimulatedHub::stop()
 {
-    QWebSocketServer* stopped = m_server;
+    HttpFront* stopped = m_server;
     m_server = nullptr;
     // Closing a client reports its disconnection, often at once, and that handler logs
     // the departure, forgets the peer and deletes the socket later. Deleting it here
@@ -74,10 +75,7 @@ void SimulatedHub::stop()
         if (socket->state() != QAbstractSocket::UnconnectedState)
             QTimer::singleShot(PeerCloseGraceMs, socket, [socket] { socket->abort(); });
     }
-    if (stopped) {
-        stopped->close();
-        delete stopped;
-    }
+    delete stopped;
 }
 
 void SimulatedHub::broadcast(const QString& method, const QByteArray& payload)
@@ -86,6 +84,18 @@ void SimulatedHub::broadcast(const QString& method, const QByteArray& payload)
     for (Peer& peer : m_peers)
         sendToPeer(peer, message);
     m_log->logSentData(payload);
+}
+
+bool SimulatedHub::sendTo(const QString& identifier, const QString& method, const QByteArray& payload)
+{
+    for (Peer& peer : m_peers) {
+        if (peer.identifier == identifier) {
+            sendToPeer(peer, HubProtocol::serverInvocation(method, payload));
+            m_log->logSentData(payload);
+            return true;
+        }
+    }
+    return false;
 }
 
 void SimulatedHub::disconnectPeer(const QString& identifier)
@@ -182,7 +192,9 @@ void SimulatedHub::onPeerText(QWebSocket* socket, const QString& message)
         }
         if (type != int(HubProtocol::MessageType::Invocation))
             continue;
-        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(record.object);
+        SimulatedHubMethods::Reply reply;
+        if (!m_autoReplies.apply(record.object, reply))
+            reply = SimulatedHubMethods::dispatch(record.object);
         for (const SimulatedHubMethods::Push& push : reply.pushes) {
             const QString invocation = HubProtocol::invocationRecord(push.target, push.arguments);
             if (!push.toAll) {

@@ -5,18 +5,20 @@
 #include <QString>
 #include <QStringList>
 
+#include "AutoReplyRules.h"
+#include "HttpFront.h"
 #include "HubProtocol.h"
 
 class CommunicationBase;
 class QTimer;
 class QWebSocket;
-class QWebSocketServer;
 
-// The simulated hub: a WebSocket server on a local port that lets clients under
-// development connect on any path, answers the JSON handshake, serves the built-in hub
+// The simulated hub: one local port (HttpFront) where applications under development
+// connect unchanged, negotiating first or not, on any path; it answers the JSON
+// handshake, the user's scripted replies (AutoReplyRules) and then the built-in hub
 // methods (SimulatedHubMethods), pings each handshaken client after quiet spells and
-// pushes what the user composes to every client. Only what clients send is logged; the
-// hub's own answers are silent.
+// pushes what the user composes to every client or to one. Only what clients send is
+// logged, HTTP requests included; the hub's own answers are silent.
 //
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
@@ -37,12 +39,17 @@ public:
 
     // Pushes method(payload) to every connected client and logs it as sent.
     void broadcast(const QString& method, const QByteArray& payload);
+    // The same to the client of that identifier only; false when it is not connected.
+    bool sendTo(const QString& identifier, const QString& method, const QByteArray& payload);
     // Closes the client of that identifier; its departure is logged as usual.
     void disconnectPeer(const QString& identifier);
     QStringList peerIdentifiers() const;
 
     void setKeepAliveInterval(int ms) { m_keepAliveMs = ms; }
     void setMaxMessageBytes(quint64 bytes) { m_maxMessageBytes = bytes; }
+    // Takes effect at the next listen().
+    void setHeaderTimeout(int ms) { m_headerTimeoutMs = ms; }
+    void setAutoReplies(const AutoReplyRules& rules) { m_autoReplies = rules; }
 
 signals:
     void peerJoined(const QString& identifier);
@@ -64,7 +71,9 @@ private:
     Peer* findPeer(const QWebSocket* socket);
 
     CommunicationBase* m_log = nullptr;
-    QWebSocketServer* m_server = nullptr;
+    HttpFront* m_server = nullptr;
+    AutoReplyRules m_autoReplies;
+    int m_headerTimeoutMs = HttpFront::DefaultHeaderTimeoutMs;
     QList<Peer> m_peers;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;

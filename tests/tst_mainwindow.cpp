@@ -1,8 +1,10 @@
 // Guards what only the window does: the mode switch showing the wrong settings or button
 // text, the connect button and status label not following the connection, the Enter-key
 // rules of the send editor, payload rules (hex, encodings, empty method) and where a send
-// goes in each mode, the client list not following the simulated hub, texts set while
-// running not following the language, and connect settings not reaching the client.
+// goes in each mode, the client list not following the simulated hub, a send meant for
+// the selected client reaching others, auto replies added in the panel not reaching the
+// hub or invalid ones taken without a reason, texts set while running not following the
+// language, and connect settings not reaching the client.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,7 @@
 #include <QComboBox>
 #include <QTest>
 
+#include "AutoReplyPanel.h"
 #include "CommunicationBase.h"
 #include "HubClient.h"
 #include "HubTestKit.h"
@@ -200,6 +203,38 @@ private slots:
                 button->click();
         QTRY_COMPARE_WITH_TIMEOUT(list->count(), 0, Timeout);
         QTRY_COMPARE_WITH_TIMEOUT(peer.socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+    }
+
+    void selectedClientAndAutoReplies()
+    {
+        SignalRWidget w;
+        child<QRadioButton>(w, "serverRadio")->setChecked(true);
+        QVERIFY(w.simulatedHub()->listen(0, QStringLiteral("/hub")));
+        HubTestKit::Peer first(w.simulatedHub()->port());
+        HubTestKit::Peer second(w.simulatedHub()->port());
+        QVERIFY(first.handshake() && second.handshake());
+
+        auto* panel = w.findChild<AutoReplyPanel*>();
+        auto* problem = child<QLabel>(w, "autoReplyProblem");
+        auto* json = child<QLineEdit>(w, "autoReplyJsonEdit");
+        child<QLineEdit>(w, "autoReplyMethodEdit")->setText(QStringLiteral("Ask"));
+        json->setText(QStringLiteral("{bad"));
+        QVERIFY(!panel->addRule());
+        QVERIFY2(problem->text().startsWith(QStringLiteral("JSON 无效 (位置 2)")), qPrintable(problem->text()));
+        json->setText(QStringLiteral("42"));
+        QVERIFY(panel->addRule() && problem->isHidden());
+        first.socket->sendTextMessage(QStringLiteral("{\"type\":1,\"invocationId\":\"1\",\"target\":\"ask\",\"arguments\":[]}\x1e"));
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, QStringList({"{\"invocationId\":\"1\",\"result\":42,\"type\":3}\x1e"}), Timeout);
+
+        auto* list = child<QListWidget>(w, "clientList");
+        QTRY_COMPARE_WITH_TIMEOUT(list->findItems(second.identifier(), Qt::MatchExactly).size(), 1, Timeout);
+        list->setCurrentItem(list->findItems(second.identifier(), Qt::MatchExactly).first());
+        child<QCheckBox>(w, "selectedOnlyCheck")->setChecked(true);
+        child<QLineEdit>(w, "methodEdit")->setText(QStringLiteral("M"));
+        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("x"));
+        buttonWithRole(w, "send")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(second.received, QStringList({HubProtocol::serverInvocation("M", "x")}), Timeout);
+        QCOMPARE(first.received.size(), 1);
     }
 };
 

@@ -1,5 +1,6 @@
 // Guards the simulated hub against: built-in methods answering the wrong clients or with
-// wrong completions, unsupported handshakes accepted, its own answers leaking into the
+// wrong completions, scripted replies that match the wrong methods, apply out of order,
+// spread their arguments wrongly or are taken with invalid JSON, unsupported handshakes accepted, its own answers leaking into the
 // log or the counters, pings sent before the handshake, a close record ignored, peers
 // left in the list after leaving or a stop, departures logged out of order or not at
 // all, and a busy port reported as success.
@@ -14,6 +15,7 @@
 #include "CommunicationBase.h"
 #include "HubTestKit.h"
 #include "LogLines.h"
+#include "AutoReplyRules.h"
 #include "SimulatedHub.h"
 #include "SimulatedHubMethods.h"
 
@@ -23,6 +25,31 @@ using HubTestKit::Timeout;
 namespace {
 
 const QString Handshake = HubProtocol::handshakeRequest();
+
+QJsonObject parsed(const QString& json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+
+// "all:" or "caller:" + record, per push.
+QStringList pushLines(const SimulatedHubMethods::Reply& reply)
+{
+    QStringList lines;
+    for (const auto& push : reply.pushes)
+        lines.append((push.toAll ? QStringLiteral("all:") : QStringLiteral("caller:"))
+                     + HubProtocol::invocationRecord(push.target, push.arguments));
+    return lines;
+}
+
+// "method|r|json" returns, "method|c|target|json" pushes to the caller, "|a|" to all.
+AutoReplyRule rule(const QString& text)
+{
+    const QStringList p = text.split(QLatin1Char('|'));
+    const auto action = p.value(1) == QLatin1String("r")   ? AutoReplyRule::Action::Return
+                        : p.value(1) == QLatin1String("c") ? AutoReplyRule::Action::PushToCaller
+                                                           : AutoReplyRule::Action::PushToAll;
+    return {p.value(0), action, p.size() > 3 ? p.value(2) : QString(), p.last()};
+}
 
 struct Fixture
 {
@@ -88,13 +115,46 @@ private slots:
         QFETCH(QString, invocation);
         QFETCH(QStringList, pushes);
         QFETCH(QString, completion);
-        const SimulatedHubMethods::Reply reply =
-            SimulatedHubMethods::dispatch(QJsonDocument::fromJson(invocation.toUtf8()).object());
-        QStringList actual;
-        for (const auto& push : reply.pushes)
-            actual.append((push.toAll ? QStringLiteral("all:") : QStringLiteral("caller:"))
-                          + HubProtocol::invocationRecord(push.target, push.arguments));
-        QCOMPARE(actual, pushes);
+        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(parsed(invocation));
+        QCOMPARE(pushLines(reply), pushes);
+        QCOMPARE(reply.completion, completion);
+    }
+
+    void autoReplies_data()
+    {
+        QTest::addColumn<QStringList>("rules"); // "!" before a rule that must be refused
+        QTest::addColumn<QString>("invocation");
+        QTest::addColumn<QStringList>("pushes");
+        QTest::addColumn<QString>("completion"); // empty: no rule matched
+        QTest::newRow("all rules of the method, in order")
+            << QStringList({"Go|c|T|[1,\"x\"]", "go|r|{\"b\":1}", "Other|r|5", " GO |a|U|\"one\"", "go|r|2"})
+            << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Go\",\"arguments\":[]}"
+            << QStringList({"caller:{\"arguments\":[1,\"x\"],\"target\":\"T\",\"type\":1}\x1e",
+                            "all:{\"arguments\":[\"one\"],\"target\":\"U\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"2\",\"result\":{\"b\":1},\"type\":3}\x1e";
+        QTest::newRow("refused rules are left out") // "!": invalid JSON, two values, no target
+            << QStringList({"!M|r|{\"a\":", "!M|r|1,2", "!M|a| |1", "M|r|7"})
+            << "{\"type\":1,\"invocationId\":\"3\",\"target\":\"M\",\"arguments\":[]}" << QStringList()
+            << "{\"invocationId\":\"3\",\"result\":7,\"type\":3}\x1e";
+        QTest::newRow("no rule for the method")
+            << QStringList({"Echo2|r|1"}) << "{\"type\":1,\"target\":\"Echo\",\"arguments\":[\"x\"]}"
+            << QStringList() << QString();
+    }
+
+    void autoReplies()
+    {
+        QFETCH(QStringList, rules);
+        QFETCH(QString, invocation);
+        QFETCH(QStringList, pushes);
+        QFETCH(QString, completion);
+        AutoReplyRules table;
+        for (QString text : rules) {
+            const bool refused = text.startsWith(QLatin1Char('!'));
+            QCOMPARE(table.add(rule(text.remove(0, refused ? 1 : 0))).problem != AutoReplyRules::Problem::None, refused);
+        }
+        SimulatedHubMethods::Reply reply;
+        QCOMPARE(table.apply(parsed(invocation), reply), !completion.isEmpty());
+        QCOMPARE(pushLines(reply), pushes);
         QCOMPARE(reply.completion, completion);
     }
 

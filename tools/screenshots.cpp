@@ -1,7 +1,7 @@
 // Takes the README's screenshots from the real program: one window as the simulated
-// hub, one as a client connected to it, a short conversation, then a PNG of each.
-// Given the address of a hub that negotiates, a third window shows the connect settings
-// and the negotiate steps in its log.
+// hub with scripted replies, one as a client connected to it, a short conversation,
+// then a PNG of each. Given the address of a hub that negotiates, a third window shows the
+// connect settings and the negotiate steps in its log.
 // Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
 #include <QApplication>
@@ -10,15 +10,19 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
 #include <QTextStream>
 
+#include "AutoReplyPanel.h"
 #include "LanguageManager.h"
 #include "SignalRWidget.h"
 
@@ -56,6 +60,26 @@ int main(int argc, char* argv[])
     server.findChild<QSpinBox*>()->setValue(port);
     child<QPushButton>(server, QStringLiteral("启动"))->click();
 
+    // Scripted replies, added through the panel's fields as a user would.
+    struct Rule { const char* method; int action; const char* target; const char* json; };
+    const Rule rules[] = {{"GetConfig", 0, "", "{\"level\":3}"},
+                          {"GetConfig", 1, "Notify", "\"configured\""},
+                          {"JoinRoom", 2, "UserJoined", "[\"guest\",1]"}};
+    auto* replies = server.findChild<AutoReplyPanel*>();
+    for (const Rule& rule : rules) {
+        server.findChild<QLineEdit*>(QStringLiteral("autoReplyMethodEdit"))->setText(QString::fromUtf8(rule.method));
+        server.findChild<QComboBox*>(QStringLiteral("autoReplyActionCombo"))->setCurrentIndex(rule.action);
+        server.findChild<QLineEdit*>(QStringLiteral("autoReplyTargetEdit"))->setText(QString::fromUtf8(rule.target));
+        server.findChild<QLineEdit*>(QStringLiteral("autoReplyJsonEdit"))->setText(QString::fromUtf8(rule.json));
+        replies->addRule();
+    }
+    // An application's negotiation, as the official clients start.
+    QNetworkAccessManager network;
+    QNetworkRequest negotiate(QUrl(QStringLiteral("http://127.0.0.1:%1/debughub/negotiate?negotiateVersion=1").arg(port)));
+    negotiate.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
+    network.post(negotiate, QByteArray());
+    QTest::qWait(300);
+
     SignalRWidget client;
     client.show();
     const QList<QLineEdit*> edits = client.findChildren<QLineEdit*>();
@@ -76,6 +100,11 @@ int main(int argc, char* argv[])
         child<QPushButton>(client, QStringLiteral("刷新"))->click();
         QTest::qWait(150);
     }
+    auto* clientMethod = client.findChild<QLineEdit*>(QStringLiteral("methodEdit"));
+    clientMethod->setText(QStringLiteral("GetConfig"));
+    child<QPushButton>(client, QStringLiteral("刷新"))->click();
+    QTest::qWait(150);
+    clientMethod->setText(QStringLiteral("SendMessage"));
     auto* serverEdit = server.findChild<QPlainTextEdit*>();
     for (const char* text : {"推送一条消息", "temp=23.4"}) {
         serverEdit->setPlainText(QString::fromUtf8(text));
@@ -84,6 +113,8 @@ int main(int argc, char* argv[])
     }
     QTest::qWait(400);
     // The server's log is shot before the chart feed buries the conversation.
+    server.findChild<QScrollArea*>()->ensureWidgetVisible(replies);
+    QTest::qWait(100);
     server.grab().save(out + QStringLiteral("/server-mode.png"));
     for (int i = 0; i < 24; ++i) {
         const double value = 20.0 + i * 0.4 + ((i * 7) % 5) * 0.6;

@@ -104,6 +104,17 @@ constexpr Row Rows[] = {
     {"请求头", "Headers"},
     {"Name: value，每行一个", "Name: value, one per line"},
     {"忽略证书错误", "Ignore certificate errors"},
+    // Simulated hub: scripted replies and sends to one client.
+    {"自动回复", "Auto Replies"},
+    {"被调用的方法", "Invoked method"},
+    {"返回结果", "Return result"},
+    {"推送给调用者", "Push to caller"},
+    {"推送给所有人", "Push to all"},
+    {"推送的方法名", "Method to push"},
+    {"结果或参数 (JSON)", "Result or arguments (JSON)"},
+    {"添加", "Add"},
+    {"删除选中", "Remove Selected"},
+    {"仅发送给选中客户端", "Selected client only"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include "AdBanner.h"
+#include "AutoReplyPanel.h"
 #include "ChartEngine.h"
 #include "CommunicationBase.h"
 #include "ConnectionOptionsPanel.h"
@@ -129,6 +130,7 @@ void SignalRWidget::setupUI()
         // belong to an earlier connection state.
         if (m_statusShown)
             updateStatusLabel();
+        m_autoReplyPanel->retranslate();
     });
 }
 
@@ -238,6 +240,9 @@ QWidget* SignalRWidget::createControlPanel()
     clientsLayout->addWidget(disconnectClientButton);
     m_clientsGroup->hide();
     layout->addWidget(m_clientsGroup);
+    m_autoReplyPanel = new AutoReplyPanel(column);
+    m_autoReplyPanel->hide();
+    layout->addWidget(m_autoReplyPanel);
 
     layout->addWidget(createDisplayGroup(column));
     layout->addWidget(createChartGroup());
@@ -245,6 +250,7 @@ QWidget* SignalRWidget::createControlPanel()
     connect(m_clientRadio, &QRadioButton::toggled, this, &SignalRWidget::onModeToggled);
     connect(subscribeButton, &QPushButton::clicked, this, &SignalRWidget::addSubscription);
     connect(unsubscribeButton, &QPushButton::clicked, this, &SignalRWidget::removeSubscription);
+    connect(m_autoReplyPanel, &AutoReplyPanel::rulesChanged, m_hub, &SimulatedHub::setAutoReplies);
     connect(disconnectClientButton, &QPushButton::clicked, this, [this] {
         if (QListWidgetItem* item = m_clientList->currentItem())
             m_hub->disconnectPeer(item->text());
@@ -385,6 +391,9 @@ QWidget* SignalRWidget::createSendArea()
     m_enterSendCheck = addCheck(optionRow, group, QStringLiteral("Enter发送"), true);
     m_hexSendCheck->setObjectName(QStringLiteral("hexSendCheck"));
     m_enterSendCheck->setObjectName(QStringLiteral("enterSendCheck"));
+    m_selectedOnlyCheck = addCheck(optionRow, group, QStringLiteral("仅发送给选中客户端"), false);
+    m_selectedOnlyCheck->setObjectName(QStringLiteral("selectedOnlyCheck"));
+    m_selectedOnlyCheck->hide();
     auto* sendButton = new QPushButton(QStringLiteral("刷新"), group);
     sendButton->setObjectName(QStringLiteral("accentButton"));
     sendButton->setProperty("role", QStringLiteral("send"));
@@ -418,6 +427,8 @@ void SignalRWidget::onModeToggled(bool clientChecked)
     m_serverSettings->setVisible(!clientChecked);
     m_subscriptionGroup->setVisible(clientChecked);
     m_clientsGroup->setVisible(!clientChecked);
+    m_autoReplyPanel->setVisible(!clientChecked);
+    m_selectedOnlyCheck->setVisible(!clientChecked);
     m_serverMode = !clientChecked;
     updateConnectButton();
     if (QWidget* column = m_controlScroll->widget())
@@ -554,10 +565,15 @@ void SignalRWidget::sendData()
     const QByteArray payload = buildPayload();
     if (payload.isEmpty())
         return;
-    if (m_serverMode)
-        m_hub->broadcast(method, payload);
-    else
+    if (!m_serverMode) {
         m_client->invoke(method, payload);
+    } else if (!m_selectedOnlyCheck->isChecked()) {
+        m_hub->broadcast(method, payload);
+    } else {
+        const QListWidgetItem* selected = m_clientList->currentItem();
+        if (!selected || !m_hub->sendTo(selected->text(), method, payload))
+            m_comm->logSystemMessage(QStringLiteral("未选中已连接的客户端，未发送"));
+    }
 }
 
 bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)

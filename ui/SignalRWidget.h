@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class AutoReplyPanel;
 class ChartEngine;
 class CommunicationBase;
 class ConnectionOptionsPanel;
@@ -97,6 +98,7 @@ private:
     QListWidget* m_subscriptionList = nullptr;
     QGroupBox* m_clientsGroup = nullptr;
     QListWidget* m_clientList = nullptr;
+    AutoReplyPanel* m_autoReplyPanel = nullptr;
     QCheckBox* m_hexDisplayCheck = nullptr;
     QCheckBox* m_timestampCheck = nullptr;
     QCheckBox* m_autoScrollCheck = nullptr;
@@ -106,6 +108,7 @@ private:
     QPlainTextEdit* m_sendEdit = nullptr;
     QCheckBox* m_hexSendCheck = nullptr;
     QCheckBox* m_enterSendCheck = nullptr;
+    QCheckBox* m_selectedOnlyCheck = nullptr;
     QCheckBox* m_autoSendCheck = nullptr;
     QSpinBox* m_intervalSpin = nullptr;
     QComboBox* m_languageCombo = nullptr;

@@ -44,10 +44,10 @@ struct Peer
         return ok;
     }
 
-    // How a dual-stack listener names this IPv4 client.
+    // How the simulated hub names this IPv4 client.
     QString identifier() const
     {
-        return QStringLiteral("::ffff:127.0.0.1:%1").arg(socket->localPort());
+        return QStringLiteral("127.0.0.1:%1").arg(socket->localPort());
     }
 };
 
