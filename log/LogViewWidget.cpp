@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFont>
 #include <QFontMetrics>
@@ -17,6 +18,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,20 +27,46 @@
 #include <algorithm>
 
 #include "CommunicationBase.h"
+#include "LogDetailPane.h"
+#include "LogFilterBar.h"
 #include "Palette.h"
+#include "PayloadFormat.h"
 
 namespace {
 
-// Draws each row as one line of text centred vertically, instead of the base class's
-// full text layout (much cheaper with thousands of rows).
-class VCenterDelegate : public QStyledItemDelegate
+constexpr int TextInsetPx = 4;
+constexpr int MarkPaddingPx = 2;
+constexpr qreal MarkFontScale = 0.75;
+// How often a pass looks at the clock, in rows.
+constexpr int PassClockRows = 64;
+const QChar Ellipsis(0x2026);
+
+// Draws each row on one line, elided at the view's right edge, with control characters
+// (line breaks, the 0x1E record separator ...) as small framed marks: fonts draw them as
+// boxes or not at all. Only the drawing changes; the row's text keeps the real
+// characters for copying. Every row is one line high, so the view can take its height
+// from the first row alone (uniform item sizes) and never lays out long texts.
+class RowDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
 
 public:
-    explicit VCenterDelegate(QObject* parent)
+    explicit RowDelegate(QObject* parent)
         : QStyledItemDelegate(parent)
     {
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        // One line of any text: the style adds the item padding of the line spacing.
+        opt.text = QStringLiteral("Ag");
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), widget);
+        // Rows are elided at the view's edge, so they never ask for more width.
+        return QSize(1, size.height());
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -52,14 +81,73 @@ public:
         painter->save();
         painter->setFont(opt.font);
         const bool selected = opt.state & QStyle::State_Selected;
-        painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText)
-                                 : opt.palette.color(QPalette::Text));
-        const QString text = opt.text;
-        const QRect bounds = QFontMetrics(opt.font).boundingRect(text);
-        const QRect row = opt.rect;
-        const int y = row.top() + (row.height() - bounds.height()) / 2 - bounds.top();
-        painter->drawText(QPoint(row.left() + 4, y), text);
+        const QColor colour = selected ? opt.palette.color(QPalette::HighlightedText)
+                                       : opt.palette.color(QPalette::Text);
+        painter->setPen(colour);
+        drawLine(painter, opt, colour);
         painter->restore();
+    }
+
+private:
+    static void drawLine(QPainter* painter, const QStyleOptionViewItem& opt, const QColor& colour)
+    {
+        const QFontMetrics metrics(opt.font);
+        const QRect line = opt.rect.adjusted(TextInsetPx, 0, -TextInsetPx, 0);
+        const int baseline = line.top() + (line.height() - metrics.height()) / 2 + metrics.ascent();
+        // No glyph is narrower than half the average: never measure more than fits twice.
+        const int widest = 2 * line.width() / std::max(1, metrics.averageCharWidth()) + 2;
+        const QString& text = opt.text;
+        int x = line.left();
+
+        // Draws text[from, to) and says whether the line has room left.
+        const auto drawRun = [&](qsizetype from, qsizetype to) {
+            if (to <= from)
+                return true;
+            QString run = text.mid(from, std::min<qsizetype>(to - from, widest));
+            if (run.size() < to - from)
+                run += Ellipsis;
+            const int room = line.right() - x;
+            const int width = metrics.horizontalAdvance(run);
+            if (width <= room && !run.endsWith(Ellipsis)) {
+                painter->drawText(x, baseline, run);
+                x += width;
+                return true;
+            }
+            painter->drawText(x, baseline, metrics.elidedText(run, Qt::ElideRight, room));
+            return false;
+        };
+
+        QFont markFont = opt.font;
+        if (markFont.pointSizeF() > 0)
+            markFont.setPointSizeF(markFont.pointSizeF() * MarkFontScale);
+        const QFontMetrics markMetrics(markFont);
+        QColor markColour = colour;
+        markColour.setAlpha(160);
+
+        qsizetype runStart = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QString mark = PayloadFormat::controlMark(text.at(i));
+            if (mark.isEmpty())
+                continue;
+            if (!drawRun(runStart, i))
+                return;
+            runStart = i + 1;
+            const int width = markMetrics.horizontalAdvance(mark) + 2 * MarkPaddingPx;
+            if (x + width + 1 > line.right()) {
+                painter->drawText(x, baseline, QString(Ellipsis));
+                return;
+            }
+            const QRect box(x + 1, line.top() + (line.height() - markMetrics.height()) / 2,
+                            width, markMetrics.height());
+            painter->setPen(markColour);
+            painter->setFont(markFont);
+            painter->drawRoundedRect(box, 2, 2);
+            painter->drawText(box, Qt::AlignCenter, mark);
+            painter->setPen(colour);
+            painter->setFont(opt.font);
+            x += width + 2;
+        }
+        drawRun(runStart, text.size());
     }
 };
 
@@ -83,6 +171,25 @@ QFont rowFont(int pointSize)
     return font;
 }
 
+QString renderLine(const LogEntry& entry, bool showTimestamp, bool hex)
+{
+    const QString gap = QStringLiteral("  ");
+    QString line;
+    if (showTimestamp)
+        line = entry.timeString() + gap;
+    line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
+    if (line.size() > LogViewWidget::MaxRowChars) {
+        // A multi-megabyte record would stall painting; the detail pane and export show
+        // the whole text.
+        qsizetype cut = LogViewWidget::MaxRowChars;
+        if (line.at(cut - 1).isHighSurrogate())
+            --cut;
+        line.truncate(cut);
+        line += Ellipsis;
+    }
+    return line;
+}
+
 // Within this many pixels of the end the view counts as following the bottom: a
 // fractional scroll must not stop it from following.
 constexpr int BottomSlackPx = 10;
@@ -102,21 +209,35 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    m_logOutput = new QListWidget(this);
+    m_filterBar = new LogFilterBar(this);
+    layout->addWidget(m_filterBar, 0);
+
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName(QStringLiteral("logSplitter"));
+    m_splitter->setChildrenCollapsible(true);
+    m_logOutput = new QListWidget(m_splitter);
     m_logOutput->setObjectName(QStringLiteral("logOutput"));
     m_logOutput->setFont(rowFont(11));
     m_logOutput->setAlternatingRowColors(false);
     m_logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_logOutput->setWordWrap(true);
-    m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_logOutput->setWordWrap(false);
+    m_logOutput->setUniformItemSizes(true);
+    m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_logOutput->setFrameShape(QFrame::NoFrame);
     // Batched layout lays out only a slice of rows per event-loop pass; the default
     // single pass lays out the whole list again on every insertion.
     m_logOutput->setLayoutMode(QListView::Batched);
-    m_logOutput->setBatchSize(200);
-    m_logOutput->setItemDelegate(new VCenterDelegate(m_logOutput));
-    layout->addWidget(m_logOutput, 1);
+    m_logOutput->setBatchSize(MaxRowsPerFlush);
+    m_logOutput->setItemDelegate(new RowDelegate(m_logOutput));
+    m_detailPane = new LogDetailPane(m_splitter);
+    m_splitter->addWidget(m_logOutput);
+    m_splitter->addWidget(m_detailPane);
+    // Three parts rows, one part pane, whatever the height turns out to be.
+    m_splitter->setSizes({3000, 1000});
+    m_splitter->setStretchFactor(0, 3);
+    m_splitter->setStretchFactor(1, 1);
+    layout->addWidget(m_splitter, 1);
 
     auto* statusBar = new QFrame(this);
     statusBar->setObjectName(QStringLiteral("statusBar"));
@@ -129,6 +250,9 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     separator->setStyleSheet(QStringLiteral("color: #2A3444; font-size: 16px; padding: 0 4px;"));
     m_rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), statusBar);
     m_rxLabel->setObjectName(QStringLiteral("rxLabel"));
+    m_shownLabel = new QLabel(statusBar);
+    m_shownLabel->setObjectName(QStringLiteral("shownLabel"));
+    m_shownLabel->setStyleSheet(QStringLiteral("color: %1; padding-left: 12px;").arg(Palette::TextMuted));
     m_resetButton = new QPushButton(QStringLiteral("重置计数"), statusBar);
     m_clearButton = new QPushButton(QStringLiteral("清除日志"), statusBar);
     m_exportButton = new QPushButton(QStringLiteral("导出"), statusBar);
@@ -139,6 +263,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     statusLayout->addWidget(m_txLabel);
     statusLayout->addWidget(separator);
     statusLayout->addWidget(m_rxLabel);
+    statusLayout->addWidget(m_shownLabel);
     statusLayout->addStretch();
     statusLayout->addWidget(m_resetButton);
     statusLayout->addWidget(m_clearButton);
@@ -150,18 +275,31 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     connect(m_exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
 
     applyItemStyle();
+    updateShownLabel();
 
     m_flushTimer = new QTimer(this);
     m_flushTimer->setInterval(FlushIntervalMs);
     m_flushTimer->setSingleShot(true);
     connect(m_flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
+    m_passTimer = new QTimer(this);
+    m_passTimer->setSingleShot(true);
+    connect(m_passTimer, &QTimer::timeout, this, &LogViewWidget::runPassSlice);
 
     connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
     connect(m_comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
-    connect(m_comm, &CommunicationBase::logCleared, this, [this] {
-        m_logOutput->clear();
-        QMutexLocker locker(&m_pendingMutex);
-        m_pending.clear();
+    connect(m_comm, &CommunicationBase::logCleared, this, &LogViewWidget::clearRows);
+    connect(m_comm, &CommunicationBase::displayChanged, this, &LogViewWidget::onDisplayChanged);
+
+    connect(m_filterBar, &LogFilterBar::criteriaChanged, this, &LogViewWidget::applyFilterBar);
+    connect(m_filterBar, &LogFilterBar::findRequested, this, &LogViewWidget::findNext);
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    connect(next, &QShortcut::activated, this, [this] { findNext(true); });
+    connect(previous, &QShortcut::activated, this, [this] { findNext(false); });
+    // No current row (while rows are rebuilt) leaves the pane as it was.
+    connect(m_logOutput, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < m_shown.size())
+            m_detailPane->showEntry(entryOf(m_shown.at(row)));
     });
 
     // Batched layout grows the scroll range after the flush has returned, so a view that
@@ -171,7 +309,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
         if (m_pinnedToBottom && m_comm->autoScroll())
             bar->setValue(max);
     });
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int) {
         if (!isNearBottom(bar))
             m_pinnedToBottom = false;
     });
@@ -190,6 +328,11 @@ qsizetype LogViewWidget::pendingCount() const
 {
     QMutexLocker locker(&m_pendingMutex);
     return m_pending.size();
+}
+
+int LogViewWidget::shownCount() const
+{
+    return m_logOutput->count();
 }
 
 void LogViewWidget::scheduleFlush(int delayMs)
@@ -233,7 +376,6 @@ void LogViewWidget::flushPendingItems()
         more = !m_pending.isEmpty();
     }
 
-    const bool showTimestamp = m_comm->showTimestamp();
     const bool autoScroll = m_comm->autoScroll();
     const bool hex = m_comm->hexDisplay();
 
@@ -243,35 +385,24 @@ void LogViewWidget::flushPendingItems()
         atBottom = !bar || isNearBottom(bar);
     }
 
-    m_logOutput->setUpdatesEnabled(false);
-    const QString gap = QStringLiteral("  ");
-    QStringList lines;
-    lines.reserve(batch.size());
-    for (const LogEntry& entry : std::as_const(batch)) {
-        QString line;
-        if (showTimestamp)
-            line = entry.timeString() + gap;
-        line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
-        if (line.size() > MaxRowChars) {
-            // A multi-megabyte record would stall layout and painting; the full text
-            // stays in the log for export.
-            qsizetype cut = MaxRowChars;
-            if (line.at(cut - 1).isHighSurrogate())
-                --cut;
-            line.truncate(cut);
-            line += QStringLiteral("…");
-        }
-        lines.append(line);
+    const qint64 first = endSerial();
+    m_entries.append(batch);
+    // While rows are rebuilt, new entries join the rows still to be made.
+    QList<qint64> fresh;
+    fresh.reserve(batch.size());
+    const bool filtering = m_filter.isActive();
+    for (qint64 serial = first; serial < endSerial(); ++serial) {
+        if (!filtering || m_filter.matches(entryOf(serial), hex))
+            fresh.append(serial);
     }
-    // One insertion for the whole batch: the view lays out once instead of per row.
-    const int first = m_logOutput->count();
-    m_logOutput->addItems(lines);
-    for (int i = 0; i < batch.size(); ++i)
-        m_logOutput->item(first + i)->setForeground(QBrush(directionColor(batch.at(i).direction)));
-    const int cap = rowCap();
-    if (cap >= 1 && m_logOutput->count() > cap)
-        m_logOutput->model()->removeRows(0, m_logOutput->count() - cap);
+    m_logOutput->setUpdatesEnabled(false);
+    if (m_pass == Pass::Drop || m_pass == Pass::Build)
+        m_target.append(fresh);
+    else
+        appendRows(fresh);
+    trimToCap();
     m_logOutput->setUpdatesEnabled(true);
+    updateShownLabel();
 
     if (autoScroll && atBottom) {
         m_pinnedToBottom = true;
@@ -283,6 +414,233 @@ void LogViewWidget::flushPendingItems()
         scheduleFlush(0);
 }
 
+void LogViewWidget::appendRows(const QList<qint64>& serials)
+{
+    if (serials.isEmpty())
+        return;
+    const bool showTimestamp = m_comm->showTimestamp();
+    const bool hex = m_comm->hexDisplay();
+    QStringList lines;
+    lines.reserve(serials.size());
+    for (qint64 serial : serials)
+        lines.append(renderLine(entryOf(serial), showTimestamp, hex));
+    // One insertion for the whole batch: the view lays out once instead of per row.
+    const int first = m_logOutput->count();
+    m_logOutput->addItems(lines);
+    for (qsizetype i = 0; i < serials.size(); ++i)
+        m_logOutput->item(first + int(i))->setForeground(QBrush(directionColor(entryOf(serials.at(i)).direction)));
+    m_shown.append(serials);
+}
+
+void LogViewWidget::trimToCap()
+{
+    const int cap = rowCap();
+    const qsizetype excess = m_entries.size() - cap;
+    if (cap < 1 || excess <= 0)
+        return;
+    m_entries.remove(0, excess);
+    m_firstSerial += excess;
+    const qsizetype rows = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_firstSerial) - m_shown.cbegin();
+    if (rows == 0)
+        return;
+    m_logOutput->model()->removeRows(0, int(rows));
+    m_shown.remove(0, rows);
+    if (m_pass == Pass::Render)
+        m_passCursor -= rows;
+}
+
+void LogViewWidget::applyFilterBar()
+{
+    const LogFilter wanted = m_filterBar->isFiltering() ? LogFilter(m_filterBar->criteria()) : LogFilter();
+    // Nothing hidden before and after: no rows to touch.
+    if (!wanted.isActive() && !m_filter.isActive() && m_pass != Pass::Match)
+        return;
+    startFilterPass(wanted);
+}
+
+void LogViewWidget::startFilterPass(const LogFilter& filter)
+{
+    m_pass = Pass::Match;
+    m_nextFilter = filter;
+    m_target.clear();
+    m_passTop = endSerial() - 1;
+    m_passCursor = m_passTop;
+    if (!m_passTimer->isActive())
+        m_passTimer->start(0);
+}
+
+void LogViewWidget::onDisplayChanged()
+{
+    // The hex form is what a search compares with, so a filtered log is filtered again;
+    // a rebuild makes its rows with the new settings anyway.
+    if (m_pass == Pass::Match || m_pass == Pass::Drop || m_pass == Pass::Build) {
+        startFilterPass(m_nextFilter);
+    } else if (m_filter.isActive()) {
+        startFilterPass(m_filter);
+    } else if (m_logOutput->count() > 0) {
+        // Newest row first: that is where the reader usually is.
+        m_pass = Pass::Render;
+        m_passCursor = m_logOutput->count() - 1;
+        m_passTimer->start(0);
+    }
+}
+
+void LogViewWidget::runPassSlice()
+{
+    QElapsedTimer clock;
+    clock.start();
+    bool done = true;
+    switch (m_pass) {
+    case Pass::Idle:
+        return;
+    case Pass::Match:
+        done = matchSlice(clock) && dropSlice(clock) && buildSlice(clock);
+        break;
+    case Pass::Drop:
+        done = dropSlice(clock) && buildSlice(clock);
+        break;
+    case Pass::Build:
+        done = buildSlice(clock);
+        break;
+    case Pass::Render:
+        done = renderSlice(clock);
+        break;
+    }
+    updateShownLabel();
+    if (!done) {
+        m_passTimer->start(0);
+        return;
+    }
+    m_pass = Pass::Idle;
+    m_target.clear();
+}
+
+bool LogViewWidget::matchSlice(const QElapsedTimer& clock)
+{
+    const bool hex = m_comm->hexDisplay();
+    const bool filtering = m_nextFilter.isActive();
+    while (m_passCursor >= m_firstSerial) {
+        const qint64 serial = m_passCursor--;
+        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
+            m_target.append(serial);
+        if (serial % PassClockRows == 0 && clock.elapsed() >= PassSliceMs)
+            return false;
+    }
+    std::reverse(m_target.begin(), m_target.end());
+    // Entries flushed since the pass began were shown under the old filter.
+    for (qint64 serial = m_passTop + 1; serial < endSerial(); ++serial) {
+        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
+            m_target.append(serial);
+    }
+    // From here on the rows are made anew. The current row goes first, or the list
+    // would make each next row current (and the pane follow) as the old rows go.
+    const int current = m_logOutput->currentRow();
+    m_keepSerial = current >= 0 ? m_shown.value(current, -1) : -1;
+    m_logOutput->setCurrentRow(-1);
+    m_filter = m_nextFilter;
+    m_pass = Pass::Drop;
+    m_passCursor = 0;
+    return true;
+}
+
+bool LogViewWidget::dropSlice(const QElapsedTimer& clock)
+{
+    // In chunks from the top: freeing 100,000 rows at once stalls for a tenth of a second,
+    // and a view that follows the bottom keeps showing rows until the last chunk.
+    while (m_logOutput->count() > 0) {
+        const int rows = std::min(m_logOutput->count(), DropChunkRows);
+        m_logOutput->model()->removeRows(0, rows);
+        m_shown.remove(0, rows);
+        if (clock.elapsed() >= PassSliceMs)
+            return false;
+    }
+    m_pass = Pass::Build;
+    return true;
+}
+
+bool LogViewWidget::buildSlice(const QElapsedTimer& clock)
+{
+    while (m_passCursor < m_target.size()) {
+        QList<qint64> chunk;
+        chunk.reserve(BuildChunkRows);
+        while (m_passCursor < m_target.size() && chunk.size() < BuildChunkRows) {
+            const qint64 serial = m_target.at(m_passCursor++);
+            // Entries dropped at the cap while the pass ran have no row to get.
+            if (serial >= m_firstSerial)
+                chunk.append(serial);
+        }
+        m_logOutput->setUpdatesEnabled(false);
+        appendRows(chunk);
+        m_logOutput->setUpdatesEnabled(true);
+        if (m_keepSerial >= 0 && !chunk.isEmpty() && chunk.constLast() >= m_keepSerial) {
+            const auto found = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_keepSerial);
+            if (found != m_shown.cend() && *found == m_keepSerial) {
+                QListWidgetItem* item = m_logOutput->item(int(found - m_shown.cbegin()));
+                m_logOutput->setCurrentItem(item);
+                if (!m_pinnedToBottom)
+                    m_logOutput->scrollToItem(item, QAbstractItemView::PositionAtCenter);
+            }
+            m_keepSerial = -1;
+        }
+        if (m_pinnedToBottom && m_comm->autoScroll())
+            m_logOutput->scrollToBottom();
+        if (clock.elapsed() >= PassSliceMs)
+            return m_passCursor >= m_target.size();
+    }
+    return true;
+}
+
+bool LogViewWidget::renderSlice(const QElapsedTimer& clock)
+{
+    const bool showTimestamp = m_comm->showTimestamp();
+    const bool hex = m_comm->hexDisplay();
+    m_logOutput->setUpdatesEnabled(false);
+    bool done = true;
+    while (m_passCursor >= 0) {
+        const int row = int(m_passCursor--);
+        m_logOutput->item(row)->setText(renderLine(entryOf(m_shown.at(row)), showTimestamp, hex));
+        if (row % PassClockRows == 0 && clock.elapsed() >= PassSliceMs) {
+            done = m_passCursor < 0;
+            break;
+        }
+    }
+    m_logOutput->setUpdatesEnabled(true);
+    return done;
+}
+
+bool LogViewWidget::findNext(bool forward)
+{
+    const LogFilter finder(m_filterBar->criteria());
+    const int count = m_logOutput->count();
+    if (!finder.isActive() || count == 0)
+        return false;
+    const bool hex = m_comm->hexDisplay();
+    int row = m_logOutput->currentRow();
+    for (int step = 0; step < count; ++step) {
+        row = forward ? (row + 1) % count : (row <= 0 ? count - 1 : row - 1);
+        if (finder.matches(entryOf(m_shown.at(row)), hex)) {
+            m_logOutput->setCurrentRow(row);
+            m_logOutput->scrollToItem(m_logOutput->item(row), QAbstractItemView::PositionAtCenter);
+            return true;
+        }
+    }
+    return false;
+}
+
+void LogViewWidget::setEnglish(bool english)
+{
+    m_english = english;
+    m_detailPane->setEnglish(english);
+    updateShownLabel();
+}
+
+void LogViewWidget::updateShownLabel()
+{
+    const qsizetype total = m_entries.size();
+    m_shownLabel->setText(m_english ? QStringLiteral("showing %1 of %2").arg(shownCount()).arg(total)
+                                    : QStringLiteral("显示 %1 / 共 %2").arg(shownCount()).arg(total));
+}
+
 void LogViewWidget::applyItemStyle()
 {
     const int pad = m_lineSpacing + 2;
@@ -291,10 +649,9 @@ void LogViewWidget::applyItemStyle()
             .arg(pad)
             .arg(pad)
             .arg(m_fontSize));
-    const QFont font = rowFont(m_fontSize);
-    m_logOutput->setFont(font);
-    for (int row = 0; row < m_logOutput->count(); ++row)
-        m_logOutput->item(row)->setFont(font);
+    // Rows take the list's font: with uniform heights, one font for all is what keeps
+    // old and new rows alike.
+    m_logOutput->setFont(rowFont(m_fontSize));
 }
 
 void LogViewWidget::setLineSpacing(int value)
@@ -332,12 +689,24 @@ void LogViewWidget::copyAll()
 
 void LogViewWidget::clear()
 {
+    clearRows();
+    m_comm->clearLog();
+}
+
+void LogViewWidget::clearRows()
+{
     m_logOutput->clear();
+    m_entries.clear();
+    m_shown.clear();
+    m_firstSerial = 0;
+    m_pass = Pass::Idle;
+    m_target.clear();
+    m_detailPane->clear();
     {
         QMutexLocker locker(&m_pendingMutex);
         m_pending.clear();
     }
-    m_comm->clearLog();
+    updateShownLabel();
 }
 
 void LogViewWidget::handleContextMenu(QPoint pos)
