@@ -71,6 +71,23 @@ private slots:
         QCOMPARE(engine->series().first()->points().size(), 1);
     }
 
+    void timeAxisFollowsTheClock()
+    {
+        addRule(*engine, "t", "\\d+");
+        child<QSpinBox>(*engine, "timeWindowSpin")->setValue(5);
+        engine->series().first()->append(QDateTime::currentMSecsSinceEpoch() - 4700, 1);
+        engine->show();
+        child<QCheckBox>(*engine, "enableCheck")->setChecked(true);
+        auto* series = shownSeries<QXYSeries>(*engine);
+        auto* axis = qobject_cast<QDateTimeAxis*>(engine->chart()->axes(Qt::Horizontal).value(0));
+        QCOMPARE(series->count(), 1);
+        const QDateTime end = axis->max();
+        // No value arrives, yet the axis moves on and the old value slides out.
+        QTRY_VERIFY(axis->max() > end);
+        QTRY_COMPARE(series->count(), 0);
+        QCOMPARE(engine->chart()->animationOptions(), QChart::NoAnimation);
+    }
+
     void addsTrimmedRulesFeedingSeriesByName()
     {
         addRule(*engine, "  ", "\\d+");
