@@ -76,6 +76,15 @@ constexpr Row Rows[] = {
     {"饼图", "Pie Chart"},
     // The backslash is part of the text: the panel's hint shows a regular expression.
     {"例: temperature 或 data\\.value", "e.g. temperature or data\\.value"},
+    // Log filter bar and detail pane.
+    {"搜索日志 (F3 下一个)", "Search the log (F3: next)"},
+    {"正则", "Regex"},
+    {"按方法筛选", "Filter by method"},
+    {"筛选", "Filter"},
+    {"复制文本", "Copy Text"},
+    {"复制十六进制", "Copy Hex"},
+    {"文本", "Text"},
+    {"十六进制", "Hex"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

@@ -33,13 +33,20 @@
 #include "LogViewWidget.h"
 #include "Palette.h"
 #include "PayloadCodec.h"
+#include "Settings.h"
 #include "SimulatedHub.h"
 #include "ValueExtractor.h"
+#include "WindowSettings.h"
 
 namespace {
 
 constexpr int DefaultPort = 5000;
 constexpr int DefaultAutoSendMs = 1000;
+
+const QString SubscriptionsKey = QStringLiteral("client/subscriptions");
+const QString ChartRulesKey = QStringLiteral("chart/rules");
+const QString RecentAddressesKey = QStringLiteral("recent/addresses");
+const QString RecentMethodsKey = QStringLiteral("recent/methods");
 
 // A label followed by an editor, one under the other.
 void addLabelled(QVBoxLayout* layout, const QString& label, QWidget* editor)
@@ -117,6 +124,7 @@ void SignalRWidget::setupUI()
     language.addListener(m_chartEngine, [engine = m_chartEngine] { applyLanguage(engine); });
     language.addListener(this, [this] {
         applyLanguage(this);
+        m_logView->setEnglish(LanguageManager::instance().isEnglish());
         // The walk restores the status text remembered at the first switch, which may
         // belong to an earlier connection state.
         if (m_statusShown)
@@ -144,6 +152,7 @@ QWidget* SignalRWidget::createHeader()
     layout->addWidget(new AdBanner(QStringLiteral("korvahub"), header), 2);
     layout->addStretch(1);
     m_languageCombo = createLanguageSelector(header);
+    m_languageCombo->setObjectName(QStringLiteral("languageCombo"));
     layout->addWidget(m_languageCombo);
     auto* docButton = new QPushButton(QStringLiteral("📖 文档"), header);
     docButton->setObjectName(QStringLiteral("docButton"));
@@ -388,6 +397,48 @@ QWidget* SignalRWidget::createSendArea()
     return group;
 }
 
+void SignalRWidget::useSettings(Settings* settings)
+{
+    m_windowSettings = new WindowSettings(settings, this);
+    if (settings->readFailed()) {
+        m_comm->logSystemMessage(
+            QStringLiteral("设置文件无法读取, 已使用默认设置: %1").arg(settings->fileName()));
+    }
+    const QStringList subscriptions = settings->value(SubscriptionsKey).toStringList();
+    for (const QString& name : subscriptions) {
+        if (m_client->addSubscription(name))
+            m_subscriptionList->addItem(name);
+    }
+    const QList<QPair<QString, QString>> rules = settings->pairs(ChartRulesKey);
+    for (const auto& [name, expression] : rules)
+        m_chartEngine->addRule(name, expression);
+    // The chart type after the rules, as adding a rule rebuilds the chart; the language
+    // last, so that its walk meets the texts the other settings leave.
+    m_windowSettings->bind({"serverRadio", "hubUrlEdit", "portSpin", "hubPathEdit", "encodingCombo",
+                            "hexDisplayCheck", "timestampCheck", "autoScrollCheck", "lineSpacingSpin",
+                            "fontSizeSpin", "enableCheck", "chartTypeCombo", "timeWindowSpin",
+                            "methodEdit", "hexSendCheck", "enterSendCheck", "intervalSpin",
+                            "logSplitter", "languageCombo"});
+    m_windowSettings->addCompleter(m_hubUrlEdit, RecentAddressesKey);
+    m_windowSettings->addCompleter(m_methodEdit, RecentMethodsKey);
+    connect(m_chartEngine, &ChartEngine::rulesChanged, m_windowSettings, [this, settings] {
+        QList<QPair<QString, QString>> pairs;
+        for (const ChartRule& rule : m_chartEngine->rules())
+            pairs.append({rule.name, rule.pattern});
+        settings->setPairs(ChartRulesKey, pairs);
+    });
+}
+
+void SignalRWidget::saveSubscriptions()
+{
+    if (!m_windowSettings)
+        return;
+    QStringList names;
+    for (int row = 0; row < m_subscriptionList->count(); ++row)
+        names.append(m_subscriptionList->item(row)->text());
+    m_windowSettings->settings()->setValue(SubscriptionsKey, names);
+}
+
 void SignalRWidget::onModeToggled(bool clientChecked)
 {
     m_clientSettings->setVisible(clientChecked);
@@ -450,6 +501,8 @@ void SignalRWidget::toggleConnection()
 
 void SignalRWidget::connectClient()
 {
+    if (m_windowSettings)
+        m_windowSettings->remember(RecentAddressesKey, m_hubUrlEdit->text().trimmed());
     m_client->open(m_hubUrlEdit->text());
 }
 
@@ -496,6 +549,7 @@ void SignalRWidget::addSubscription()
         return;
     m_subscriptionList->addItem(name);
     m_subscribeEdit->clear();
+    saveSubscriptions();
 }
 
 void SignalRWidget::removeSubscription()
@@ -505,6 +559,7 @@ void SignalRWidget::removeSubscription()
         return;
     m_client->removeSubscription(item->text());
     delete item;
+    saveSubscriptions();
 }
 
 QByteArray SignalRWidget::buildPayload()
@@ -531,6 +586,8 @@ void SignalRWidget::sendData()
         m_hub->broadcast(method, payload);
     else
         m_client->invoke(method, payload);
+    if (m_windowSettings)
+        m_windowSettings->remember(RecentMethodsKey, method);
 }
 
 bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)
