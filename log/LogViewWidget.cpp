@@ -4,10 +4,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFont>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,12 +13,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMutexLocker>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -29,165 +25,16 @@
 #include "CommunicationBase.h"
 #include "LogDetailPane.h"
 #include "LogFilterBar.h"
+#include "LogRowDelegate.h"
 #include "Palette.h"
-#include "PayloadFormat.h"
 
 namespace {
-
-constexpr int TextInsetPx = 4;
-constexpr int MarkPaddingPx = 2;
-constexpr qreal MarkFontScale = 0.75;
-// How often a pass looks at the clock, in rows.
-constexpr int PassClockRows = 64;
-const QChar Ellipsis(0x2026);
-
-// Draws each row on one line, elided at the view's right edge, with control characters
-// (line breaks, the 0x1E record separator ...) as small framed marks: fonts draw them as
-// boxes or not at all. Only the drawing changes; the row's text keeps the real
-// characters for copying. Every row is one line high, so the view can take its height
-// from the first row alone (uniform item sizes) and never lays out long texts.
-class RowDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    explicit RowDelegate(QObject* parent)
-        : QStyledItemDelegate(parent)
-    {
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        // One line of any text: the style adds the item padding of the line spacing.
-        opt.text = QStringLiteral("Ag");
-        const QWidget* widget = opt.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), widget);
-        // Rows are elided at the view's edge, so they never ask for more width.
-        return QSize(1, size.height());
-    }
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        const QWidget* widget = opt.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-
-        painter->save();
-        painter->setFont(opt.font);
-        const bool selected = opt.state & QStyle::State_Selected;
-        const QColor colour = selected ? opt.palette.color(QPalette::HighlightedText)
-                                       : opt.palette.color(QPalette::Text);
-        painter->setPen(colour);
-        drawLine(painter, opt, colour);
-        painter->restore();
-    }
-
-private:
-    static void drawLine(QPainter* painter, const QStyleOptionViewItem& opt, const QColor& colour)
-    {
-        const QFontMetrics metrics(opt.font);
-        const QRect line = opt.rect.adjusted(TextInsetPx, 0, -TextInsetPx, 0);
-        const int baseline = line.top() + (line.height() - metrics.height()) / 2 + metrics.ascent();
-        // No glyph is narrower than half the average: never measure more than fits twice.
-        const int widest = 2 * line.width() / std::max(1, metrics.averageCharWidth()) + 2;
-        const QString& text = opt.text;
-        int x = line.left();
-
-        // Draws text[from, to) and says whether the line has room left.
-        const auto drawRun = [&](qsizetype from, qsizetype to) {
-            if (to <= from)
-                return true;
-            QString run = text.mid(from, std::min<qsizetype>(to - from, widest));
-            if (run.size() < to - from)
-                run += Ellipsis;
-            const int room = line.right() - x;
-            const int width = metrics.horizontalAdvance(run);
-            if (width <= room && !run.endsWith(Ellipsis)) {
-                painter->drawText(x, baseline, run);
-                x += width;
-                return true;
-            }
-            painter->drawText(x, baseline, metrics.elidedText(run, Qt::ElideRight, room));
-            return false;
-        };
-
-        QFont markFont = opt.font;
-        if (markFont.pointSizeF() > 0)
-            markFont.setPointSizeF(markFont.pointSizeF() * MarkFontScale);
-        const QFontMetrics markMetrics(markFont);
-        QColor markColour = colour;
-        markColour.setAlpha(160);
-
-        qsizetype runStart = 0;
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const QString mark = PayloadFormat::controlMark(text.at(i));
-            if (mark.isEmpty())
-                continue;
-            if (!drawRun(runStart, i))
-                return;
-            runStart = i + 1;
-            const int width = markMetrics.horizontalAdvance(mark) + 2 * MarkPaddingPx;
-            if (x + width + 1 > line.right()) {
-                painter->drawText(x, baseline, QString(Ellipsis));
-                return;
-            }
-            const QRect box(x + 1, line.top() + (line.height() - markMetrics.height()) / 2,
-                            width, markMetrics.height());
-            painter->setPen(markColour);
-            painter->setFont(markFont);
-            painter->drawRoundedRect(box, 2, 2);
-            painter->drawText(box, Qt::AlignCenter, mark);
-            painter->setPen(colour);
-            painter->setFont(opt.font);
-            x += width + 2;
-        }
-        drawRun(runStart, text.size());
-    }
-};
-
-QColor directionColor(LogEntry::Direction direction)
-{
-    switch (direction) {
-    case LogEntry::TX:
-        return QColor(255, 215, 0);
-    case LogEntry::RX:
-        return QColor(0, 255, 200);
-    case LogEntry::SYS:
-        return QColor(136, 146, 160);
-    }
-    return QColor(224, 224, 224);
-}
 
 QFont rowFont(int pointSize)
 {
     QFont font(QStringLiteral("Consolas"), pointSize);
     font.setStyleHint(QFont::Monospace); // Consolas is rare off Windows
     return font;
-}
-
-QString renderLine(const LogEntry& entry, bool showTimestamp, bool hex)
-{
-    const QString gap = QStringLiteral("  ");
-    QString line;
-    if (showTimestamp)
-        line = entry.timeString() + gap;
-    line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
-    if (line.size() > LogViewWidget::MaxRowChars) {
-        // A multi-megabyte record would stall painting; the detail pane and export show
-        // the whole text.
-        qsizetype cut = LogViewWidget::MaxRowChars;
-        if (line.at(cut - 1).isHighSurrogate())
-            --cut;
-        line.truncate(cut);
-        line += Ellipsis;
-    }
-    return line;
 }
 
 // Within this many pixels of the end the view counts as following the bottom: a
@@ -229,7 +76,8 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     // single pass lays out the whole list again on every insertion.
     m_logOutput->setLayoutMode(QListView::Batched);
     m_logOutput->setBatchSize(MaxRowsPerFlush);
-    m_logOutput->setItemDelegate(new RowDelegate(m_logOutput));
+    m_logOutput->setItemDelegate(new LogRowDelegate(m_logOutput));
+    m_rows = new LogRows(m_logOutput, m_comm, this);
     m_detailPane = new LogDetailPane(m_splitter);
     m_splitter->addWidget(m_logOutput);
     m_splitter->addWidget(m_detailPane);
@@ -281,14 +129,12 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     m_flushTimer->setInterval(FlushIntervalMs);
     m_flushTimer->setSingleShot(true);
     connect(m_flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
-    m_passTimer = new QTimer(this);
-    m_passTimer->setSingleShot(true);
-    connect(m_passTimer, &QTimer::timeout, this, &LogViewWidget::runPassSlice);
 
     connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
     connect(m_comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
     connect(m_comm, &CommunicationBase::logCleared, this, &LogViewWidget::clearRows);
-    connect(m_comm, &CommunicationBase::displayChanged, this, &LogViewWidget::onDisplayChanged);
+    connect(m_comm, &CommunicationBase::displayChanged, m_rows, &LogRows::rerender);
+    connect(m_rows, &LogRows::countsChanged, this, &LogViewWidget::updateShownLabel);
 
     connect(m_filterBar, &LogFilterBar::criteriaChanged, this, &LogViewWidget::applyFilterBar);
     connect(m_filterBar, &LogFilterBar::findRequested, this, &LogViewWidget::findNext);
@@ -298,8 +144,8 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     connect(previous, &QShortcut::activated, this, [this] { findNext(false); });
     // No current row (while rows are rebuilt) leaves the pane as it was.
     connect(m_logOutput, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < m_shown.size())
-            m_detailPane->showEntry(entryOf(m_shown.at(row)));
+        if (row >= 0)
+            m_detailPane->showEntry(m_rows->entryAt(row));
     });
 
     // Batched layout grows the scroll range after the flush has returned, so a view that
@@ -317,11 +163,6 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     m_logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_logOutput, &QListWidget::customContextMenuRequested, this,
             &LogViewWidget::handleContextMenu);
-}
-
-int LogViewWidget::rowCap() const
-{
-    return m_comm->maxEntries();
 }
 
 qsizetype LogViewWidget::pendingCount() const
@@ -347,7 +188,7 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
         QMutexLocker locker(&m_pendingMutex);
         m_pending.append(std::move(entry));
         // Entries that the row cap would remove at once are never worth drawing.
-        const int cap = rowCap();
+        const int cap = m_comm->maxEntries();
         if (cap >= 1 && m_pending.size() > cap)
             m_pending.remove(0, m_pending.size() - cap);
     }
@@ -377,32 +218,12 @@ void LogViewWidget::flushPendingItems()
     }
 
     const bool autoScroll = m_comm->autoScroll();
-    const bool hex = m_comm->hexDisplay();
-
     bool atBottom = false;
     if (autoScroll) {
         const QScrollBar* bar = m_logOutput->verticalScrollBar();
         atBottom = !bar || isNearBottom(bar);
     }
-
-    const qint64 first = endSerial();
-    m_entries.append(batch);
-    // While rows are rebuilt, new entries join the rows still to be made.
-    QList<qint64> fresh;
-    fresh.reserve(batch.size());
-    const bool filtering = m_filter.isActive();
-    for (qint64 serial = first; serial < endSerial(); ++serial) {
-        if (!filtering || m_filter.matches(entryOf(serial), hex))
-            fresh.append(serial);
-    }
-    m_logOutput->setUpdatesEnabled(false);
-    if (m_pass == Pass::Drop || m_pass == Pass::Build)
-        m_target.append(fresh);
-    else
-        appendRows(fresh);
-    trimToCap();
-    m_logOutput->setUpdatesEnabled(true);
-    updateShownLabel();
+    m_rows->append(batch);
 
     if (autoScroll && atBottom) {
         m_pinnedToBottom = true;
@@ -414,198 +235,9 @@ void LogViewWidget::flushPendingItems()
         scheduleFlush(0);
 }
 
-void LogViewWidget::appendRows(const QList<qint64>& serials)
-{
-    if (serials.isEmpty())
-        return;
-    const bool showTimestamp = m_comm->showTimestamp();
-    const bool hex = m_comm->hexDisplay();
-    QStringList lines;
-    lines.reserve(serials.size());
-    for (qint64 serial : serials)
-        lines.append(renderLine(entryOf(serial), showTimestamp, hex));
-    // One insertion for the whole batch: the view lays out once instead of per row.
-    const int first = m_logOutput->count();
-    m_logOutput->addItems(lines);
-    for (qsizetype i = 0; i < serials.size(); ++i)
-        m_logOutput->item(first + int(i))->setForeground(QBrush(directionColor(entryOf(serials.at(i)).direction)));
-    m_shown.append(serials);
-}
-
-void LogViewWidget::trimToCap()
-{
-    const int cap = rowCap();
-    const qsizetype excess = m_entries.size() - cap;
-    if (cap < 1 || excess <= 0)
-        return;
-    m_entries.remove(0, excess);
-    m_firstSerial += excess;
-    const qsizetype rows = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_firstSerial) - m_shown.cbegin();
-    if (rows == 0)
-        return;
-    m_logOutput->model()->removeRows(0, int(rows));
-    m_shown.remove(0, rows);
-    if (m_pass == Pass::Render)
-        m_passCursor -= rows;
-}
-
 void LogViewWidget::applyFilterBar()
 {
-    const LogFilter wanted = m_filterBar->isFiltering() ? LogFilter(m_filterBar->criteria()) : LogFilter();
-    // Nothing hidden before and after: no rows to touch.
-    if (!wanted.isActive() && !m_filter.isActive() && m_pass != Pass::Match)
-        return;
-    startFilterPass(wanted);
-}
-
-void LogViewWidget::startFilterPass(const LogFilter& filter)
-{
-    m_pass = Pass::Match;
-    m_nextFilter = filter;
-    m_target.clear();
-    m_passTop = endSerial() - 1;
-    m_passCursor = m_passTop;
-    if (!m_passTimer->isActive())
-        m_passTimer->start(0);
-}
-
-void LogViewWidget::onDisplayChanged()
-{
-    // The hex form is what a search compares with, so a filtered log is filtered again;
-    // a rebuild makes its rows with the new settings anyway.
-    if (m_pass == Pass::Match || m_pass == Pass::Drop || m_pass == Pass::Build) {
-        startFilterPass(m_nextFilter);
-    } else if (m_filter.isActive()) {
-        startFilterPass(m_filter);
-    } else if (m_logOutput->count() > 0) {
-        // Newest row first: that is where the reader usually is.
-        m_pass = Pass::Render;
-        m_passCursor = m_logOutput->count() - 1;
-        m_passTimer->start(0);
-    }
-}
-
-void LogViewWidget::runPassSlice()
-{
-    QElapsedTimer clock;
-    clock.start();
-    bool done = true;
-    switch (m_pass) {
-    case Pass::Idle:
-        return;
-    case Pass::Match:
-        done = matchSlice(clock) && dropSlice(clock) && buildSlice(clock);
-        break;
-    case Pass::Drop:
-        done = dropSlice(clock) && buildSlice(clock);
-        break;
-    case Pass::Build:
-        done = buildSlice(clock);
-        break;
-    case Pass::Render:
-        done = renderSlice(clock);
-        break;
-    }
-    updateShownLabel();
-    if (!done) {
-        m_passTimer->start(0);
-        return;
-    }
-    m_pass = Pass::Idle;
-    m_target.clear();
-}
-
-bool LogViewWidget::matchSlice(const QElapsedTimer& clock)
-{
-    const bool hex = m_comm->hexDisplay();
-    const bool filtering = m_nextFilter.isActive();
-    while (m_passCursor >= m_firstSerial) {
-        const qint64 serial = m_passCursor--;
-        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
-            m_target.append(serial);
-        if (serial % PassClockRows == 0 && clock.elapsed() >= PassSliceMs)
-            return false;
-    }
-    std::reverse(m_target.begin(), m_target.end());
-    // Entries flushed since the pass began were shown under the old filter.
-    for (qint64 serial = m_passTop + 1; serial < endSerial(); ++serial) {
-        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
-            m_target.append(serial);
-    }
-    // From here on the rows are made anew. The current row goes first, or the list
-    // would make each next row current (and the pane follow) as the old rows go.
-    const int current = m_logOutput->currentRow();
-    m_keepSerial = current >= 0 ? m_shown.value(current, -1) : -1;
-    m_logOutput->setCurrentRow(-1);
-    m_filter = m_nextFilter;
-    m_pass = Pass::Drop;
-    m_passCursor = 0;
-    return true;
-}
-
-bool LogViewWidget::dropSlice(const QElapsedTimer& clock)
-{
-    // In chunks from the top: freeing 100,000 rows at once stalls for a tenth of a second,
-    // and a view that follows the bottom keeps showing rows until the last chunk.
-    while (m_logOutput->count() > 0) {
-        const int rows = std::min(m_logOutput->count(), DropChunkRows);
-        m_logOutput->model()->removeRows(0, rows);
-        m_shown.remove(0, rows);
-        if (clock.elapsed() >= PassSliceMs)
-            return false;
-    }
-    m_pass = Pass::Build;
-    return true;
-}
-
-bool LogViewWidget::buildSlice(const QElapsedTimer& clock)
-{
-    while (m_passCursor < m_target.size()) {
-        QList<qint64> chunk;
-        chunk.reserve(BuildChunkRows);
-        while (m_passCursor < m_target.size() && chunk.size() < BuildChunkRows) {
-            const qint64 serial = m_target.at(m_passCursor++);
-            // Entries dropped at the cap while the pass ran have no row to get.
-            if (serial >= m_firstSerial)
-                chunk.append(serial);
-        }
-        m_logOutput->setUpdatesEnabled(false);
-        appendRows(chunk);
-        m_logOutput->setUpdatesEnabled(true);
-        if (m_keepSerial >= 0 && !chunk.isEmpty() && chunk.constLast() >= m_keepSerial) {
-            const auto found = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_keepSerial);
-            if (found != m_shown.cend() && *found == m_keepSerial) {
-                QListWidgetItem* item = m_logOutput->item(int(found - m_shown.cbegin()));
-                m_logOutput->setCurrentItem(item);
-                if (!m_pinnedToBottom)
-                    m_logOutput->scrollToItem(item, QAbstractItemView::PositionAtCenter);
-            }
-            m_keepSerial = -1;
-        }
-        if (m_pinnedToBottom && m_comm->autoScroll())
-            m_logOutput->scrollToBottom();
-        if (clock.elapsed() >= PassSliceMs)
-            return m_passCursor >= m_target.size();
-    }
-    return true;
-}
-
-bool LogViewWidget::renderSlice(const QElapsedTimer& clock)
-{
-    const bool showTimestamp = m_comm->showTimestamp();
-    const bool hex = m_comm->hexDisplay();
-    m_logOutput->setUpdatesEnabled(false);
-    bool done = true;
-    while (m_passCursor >= 0) {
-        const int row = int(m_passCursor--);
-        m_logOutput->item(row)->setText(renderLine(entryOf(m_shown.at(row)), showTimestamp, hex));
-        if (row % PassClockRows == 0 && clock.elapsed() >= PassSliceMs) {
-            done = m_passCursor < 0;
-            break;
-        }
-    }
-    m_logOutput->setUpdatesEnabled(true);
-    return done;
+    m_rows->setFilter(m_filterBar->isFiltering() ? LogFilter(m_filterBar->criteria()) : LogFilter());
 }
 
 bool LogViewWidget::findNext(bool forward)
@@ -618,7 +250,7 @@ bool LogViewWidget::findNext(bool forward)
     int row = m_logOutput->currentRow();
     for (int step = 0; step < count; ++step) {
         row = forward ? (row + 1) % count : (row <= 0 ? count - 1 : row - 1);
-        if (finder.matches(entryOf(m_shown.at(row)), hex)) {
+        if (finder.matches(m_rows->entryAt(row), hex)) {
             m_logOutput->setCurrentRow(row);
             m_logOutput->scrollToItem(m_logOutput->item(row), QAbstractItemView::PositionAtCenter);
             return true;
@@ -636,7 +268,7 @@ void LogViewWidget::setEnglish(bool english)
 
 void LogViewWidget::updateShownLabel()
 {
-    const qsizetype total = m_entries.size();
+    const qsizetype total = m_rows->entryCount();
     m_shownLabel->setText(m_english ? QStringLiteral("showing %1 of %2").arg(shownCount()).arg(total)
                                     : QStringLiteral("显示 %1 / 共 %2").arg(shownCount()).arg(total));
 }
@@ -695,12 +327,7 @@ void LogViewWidget::clear()
 
 void LogViewWidget::clearRows()
 {
-    m_logOutput->clear();
-    m_entries.clear();
-    m_shown.clear();
-    m_firstSerial = 0;
-    m_pass = Pass::Idle;
-    m_target.clear();
+    m_rows->clear();
     m_detailPane->clear();
     {
         QMutexLocker locker(&m_pendingMutex);
@@ -751,5 +378,3 @@ void LogViewWidget::exportTo(const QString& fileName)
                              QStringLiteral("无法写入文件: ") + fileName, QMessageBox::Ok);
     }
 }
-
-#include "LogViewWidget.moc"

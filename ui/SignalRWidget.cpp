@@ -119,6 +119,7 @@ void SignalRWidget::setupUI()
     connect(m_fontSizeSpin, &QSpinBox::valueChanged, m_logView, &LogViewWidget::setFontSize);
 
     applyLanguage(this);
+    m_logView->setEnglish(LanguageManager::instance().isEnglish());
     // The chart panel's texts switch first, then the window's.
     LanguageManager& language = LanguageManager::instance();
     language.addListener(m_chartEngine, [engine = m_chartEngine] { applyLanguage(engine); });
