@@ -144,7 +144,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     connect(previous, &QShortcut::activated, this, [this] { findNext(false); });
     // No current row (while rows are rebuilt) leaves the pane as it was.
     connect(m_logOutput, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0)
+        if (row >= 0 && row < m_logOutput->count())
             m_detailPane->showEntry(m_rows->entryAt(row));
     });
 
