@@ -9,6 +9,7 @@
 #include "LanguageManager.h"
 #include "PromoSource.h"
 #include "RunLog.h"
+#include "Settings.h"
 #include "SignalRWidget.h"
 
 namespace {
@@ -60,9 +61,15 @@ int main(int argc, char* argv[])
         RunLog::instance().write(QStringLiteral("DarkTheme QSS loaded"));
     }
 
+    // The user's last set-up; --reset-settings starts from the defaults instead.
+    Settings settings;
+    if (QCoreApplication::arguments().contains(QStringLiteral("--reset-settings")))
+        settings.clear();
+
     int code = 0;
     {
         SignalRWidget window;
+        window.useSettings(&settings);
         window.setWindowTitle(QStringLiteral("SignalR调试助手"));
         window.setWindowIcon(QIcon(QStringLiteral(":/icon/SignalR.ico")));
         window.show();

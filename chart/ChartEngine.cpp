@@ -24,6 +24,7 @@
 #include <QScatterSeries>
 #include <QSpinBox>
 #include <QSplineSeries>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -40,6 +41,9 @@ constexpr int DefaultWindowSecs = 60;
 constexpr double DefaultValueMin = -10.0;
 constexpr double DefaultValueMax = 110.0;
 constexpr int MaxAnalysisSeries = 5;
+// How often the time axis follows the clock while charts are on: often enough that old
+// values visibly slide out, rarely enough to cost nothing.
+constexpr int ClockTickMs = 250;
 
 QString timeFormat()
 {
@@ -150,6 +154,13 @@ void ChartEngine::setupUi()
     connect(m_chartTypeCombo, &QComboBox::currentIndexChanged, this, &ChartEngine::onChartTypeChanged);
     connect(m_clearButton, &QPushButton::clicked, this, &ChartEngine::onClearChart);
     connect(m_timeWindowSpin, &QSpinBox::valueChanged, this, &ChartEngine::onTimeWindowChanged);
+
+    m_clockTimer = new QTimer(this);
+    m_clockTimer->setInterval(ClockTickMs);
+    connect(m_clockTimer, &QTimer::timeout, this, [this] {
+        if (chartView->isVisible())
+            refresh();
+    });
 }
 
 QWidget* ChartEngine::createControls(QWidget* parent)
@@ -221,7 +232,8 @@ void ChartEngine::setupChart()
     auto* chart = new QChart();
     chart->setTitle(QStringLiteral("数据可视化"));
     applyChartStyle(chart);
-    chart->setAnimationOptions(QChart::SeriesAnimations);
+    // Every refresh replaces the points; animated, each would replay from the start.
+    chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->addAxis(createTimeAxis(), Qt::AlignBottom);
     chart->addAxis(createValueAxis(), Qt::AlignLeft);
@@ -236,6 +248,14 @@ void ChartEngine::onEnableToggled(bool enabled)
     // Only what is shown changes: values keep being extracted and stored while off.
     m_controls->setEnabled(enabled);
     chartView->setVisible(enabled);
+    // The axis follows the clock even when no value arrives, so a stalled stream is seen
+    // to stall.
+    if (enabled) {
+        m_clockTimer->start();
+        refresh();
+    } else {
+        m_clockTimer->stop();
+    }
 }
 
 void ChartEngine::onTimeWindowChanged(int seconds)
@@ -271,9 +291,10 @@ void ChartEngine::onAddRule()
     m_ruleNameEdit->clear();
     m_ruleExprEdit->clear();
     onChartTypeChanged(m_chartType);
+    emit rulesChanged();
 }
 
-void ChartEngine::addRuleFromFields(const QString& name, const QString& expression)
+void ChartEngine::addRule(const QString& name, const QString& expression)
 {
     m_ruleNameEdit->setText(name);
     m_ruleExprEdit->setText(expression);
@@ -305,14 +326,14 @@ void ChartEngine::onTemplateChanged(int idx)
         m_ruleExprEdit->setText(QStringLiteral("field1"));
         selectChartType(Line);
         onAddRule();
-        addRuleFromFields(QStringLiteral("field2"), QStringLiteral("field2"));
+        addRule(QStringLiteral("field2"), QStringLiteral("field2"));
         return;
     case 3:
         m_ruleNameEdit->setText(QStringLiteral("A"));
         m_ruleExprEdit->setText(QStringLiteral("\\d+"));
         selectChartType(Pie);
         onAddRule();
-        addRuleFromFields(QStringLiteral("B"), QStringLiteral("\\d+"));
+        addRule(QStringLiteral("B"), QStringLiteral("\\d+"));
         return;
     case 4:
         m_ruleNameEdit->setText(QStringLiteral("频率"));
@@ -367,6 +388,7 @@ void ChartEngine::deleteAllSeries()
     m_rules.clear();
     m_ruleList->clear();
     onChartTypeChanged(m_chartTypeCombo->currentIndex());
+    emit rulesChanged();
 }
 
 void ChartEngine::onChartTypeChanged(int type)

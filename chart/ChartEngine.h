@@ -16,6 +16,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSpinBox;
+class QTimer;
 QT_END_NAMESPACE
 
 class ChartSeriesData;
@@ -59,10 +60,16 @@ public:
     // then rebuilds the chart.
     void deleteAllSeries();
 
+    // A rule as if typed into the fields and added; refused like a typed one.
+    void addRule(const QString& name, const QString& expression);
+
     void setAnalysisProvider(AnalysisProvider provider) { m_analysisProvider = std::move(provider); }
 
     // The panel's own colours on the chart and on the axes it holds at the moment.
     static void applyChartStyle(QChart* chart);
+
+signals:
+    void rulesChanged();
 
 public slots:
     void refresh();
@@ -79,7 +86,6 @@ private:
     void onEnableToggled(bool enabled);
     void onTimeWindowChanged(int seconds);
     void selectChartType(ChartType type);
-    void addRuleFromFields(const QString& name, const QString& expression);
     void buildXYSeries(QChart* chart, ChartType type);
     void buildBarSeries(QChart* chart);
 
@@ -96,6 +102,7 @@ private:
     QPushButton* m_clearButton = nullptr;
     QListWidget* m_ruleList = nullptr;
     QSpinBox* m_timeWindowSpin = nullptr;
+    QTimer* m_clockTimer = nullptr;
     int m_timeWindowSecs = 60;
     ChartType m_chartType = Line;
     AnalysisProvider m_analysisProvider;

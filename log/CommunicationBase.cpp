@@ -36,6 +36,22 @@ void CommunicationBase::logReceivedData(const QByteArray& payload)
     emit countersUpdated();
 }
 
+void CommunicationBase::setShowTimestamp(bool on)
+{
+    if (on == m_showTimestamp)
+        return;
+    m_showTimestamp = on;
+    emit displayChanged();
+}
+
+void CommunicationBase::setHexDisplay(bool on)
+{
+    if (on == m_hexDisplay)
+        return;
+    m_hexDisplay = on;
+    emit displayChanged();
+}
+
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
     return PayloadCodec::encodeString(text, m_encoding);

@@ -34,9 +34,10 @@ public:
     void resetCounters();
     bool writeLogFile(const QString& fileName, bool hex, bool csv);
 
-    void setShowTimestamp(bool on) { m_showTimestamp = on; }
+    // Both change how every row reads, so they announce displayChanged.
+    void setShowTimestamp(bool on);
+    void setHexDisplay(bool on);
     void setAutoScroll(bool on) { m_autoScroll = on; }
-    void setHexDisplay(bool on) { m_hexDisplay = on; }
     void setEncoding(const QString& name) { m_encoding = name; }
 
     bool showTimestamp() const { return m_showTimestamp; }
@@ -55,6 +56,7 @@ signals:
     void logCleared();
     void countersUpdated();
     void connectionStatusChanged(bool connected);
+    void displayChanged();
 
 private:
     void appendEntry(const LogEntry& entry);

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFont>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,67 +13,22 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMutexLocker>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
+#include <QShortcut>
+#include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "CommunicationBase.h"
+#include "LogDetailPane.h"
+#include "LogFilterBar.h"
+#include "LogRowDelegate.h"
 #include "Palette.h"
 
 namespace {
-
-// Draws each row as one line of text centred vertically, instead of the base class's
-// full text layout (much cheaper with thousands of rows).
-class VCenterDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    explicit VCenterDelegate(QObject* parent)
-        : QStyledItemDelegate(parent)
-    {
-    }
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        const QWidget* widget = opt.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-
-        painter->save();
-        painter->setFont(opt.font);
-        const bool selected = opt.state & QStyle::State_Selected;
-        painter->setPen(selected ? opt.palette.color(QPalette::HighlightedText)
-                                 : opt.palette.color(QPalette::Text));
-        const QString text = opt.text;
-        const QRect bounds = QFontMetrics(opt.font).boundingRect(text);
-        const QRect row = opt.rect;
-        const int y = row.top() + (row.height() - bounds.height()) / 2 - bounds.top();
-        painter->drawText(QPoint(row.left() + 4, y), text);
-        painter->restore();
-    }
-};
-
-QColor directionColor(LogEntry::Direction direction)
-{
-    switch (direction) {
-    case LogEntry::TX:
-        return QColor(255, 215, 0);
-    case LogEntry::RX:
-        return QColor(0, 255, 200);
-    case LogEntry::SYS:
-        return QColor(136, 146, 160);
-    }
-    return QColor(224, 224, 224);
-}
 
 QFont rowFont(int pointSize)
 {
@@ -102,21 +56,36 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
 
-    m_logOutput = new QListWidget(this);
+    m_filterBar = new LogFilterBar(this);
+    layout->addWidget(m_filterBar, 0);
+
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName(QStringLiteral("logSplitter"));
+    m_splitter->setChildrenCollapsible(true);
+    m_logOutput = new QListWidget(m_splitter);
     m_logOutput->setObjectName(QStringLiteral("logOutput"));
     m_logOutput->setFont(rowFont(11));
     m_logOutput->setAlternatingRowColors(false);
     m_logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_logOutput->setWordWrap(true);
-    m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_logOutput->setWordWrap(false);
+    m_logOutput->setUniformItemSizes(true);
+    m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_logOutput->setFrameShape(QFrame::NoFrame);
     // Batched layout lays out only a slice of rows per event-loop pass; the default
     // single pass lays out the whole list again on every insertion.
     m_logOutput->setLayoutMode(QListView::Batched);
-    m_logOutput->setBatchSize(200);
-    m_logOutput->setItemDelegate(new VCenterDelegate(m_logOutput));
-    layout->addWidget(m_logOutput, 1);
+    m_logOutput->setBatchSize(MaxRowsPerFlush);
+    m_logOutput->setItemDelegate(new LogRowDelegate(m_logOutput));
+    m_rows = new LogRows(m_logOutput, m_comm, this);
+    m_detailPane = new LogDetailPane(m_splitter);
+    m_splitter->addWidget(m_logOutput);
+    m_splitter->addWidget(m_detailPane);
+    // Three parts rows, one part pane, whatever the height turns out to be.
+    m_splitter->setSizes({3000, 1000});
+    m_splitter->setStretchFactor(0, 3);
+    m_splitter->setStretchFactor(1, 1);
+    layout->addWidget(m_splitter, 1);
 
     auto* statusBar = new QFrame(this);
     statusBar->setObjectName(QStringLiteral("statusBar"));
@@ -129,6 +98,9 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     separator->setStyleSheet(QStringLiteral("color: #2A3444; font-size: 16px; padding: 0 4px;"));
     m_rxLabel = new QLabel(QStringLiteral("RX: 0 bytes"), statusBar);
     m_rxLabel->setObjectName(QStringLiteral("rxLabel"));
+    m_shownLabel = new QLabel(statusBar);
+    m_shownLabel->setObjectName(QStringLiteral("shownLabel"));
+    m_shownLabel->setStyleSheet(QStringLiteral("color: %1; padding-left: 12px;").arg(Palette::TextMuted));
     m_resetButton = new QPushButton(QStringLiteral("重置计数"), statusBar);
     m_clearButton = new QPushButton(QStringLiteral("清除日志"), statusBar);
     m_exportButton = new QPushButton(QStringLiteral("导出"), statusBar);
@@ -139,6 +111,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     statusLayout->addWidget(m_txLabel);
     statusLayout->addWidget(separator);
     statusLayout->addWidget(m_rxLabel);
+    statusLayout->addWidget(m_shownLabel);
     statusLayout->addStretch();
     statusLayout->addWidget(m_resetButton);
     statusLayout->addWidget(m_clearButton);
@@ -150,6 +123,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     connect(m_exportButton, &QPushButton::clicked, this, &LogViewWidget::exportLog);
 
     applyItemStyle();
+    updateShownLabel();
 
     m_flushTimer = new QTimer(this);
     m_flushTimer->setInterval(FlushIntervalMs);
@@ -158,10 +132,20 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
 
     connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
     connect(m_comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
-    connect(m_comm, &CommunicationBase::logCleared, this, [this] {
-        m_logOutput->clear();
-        QMutexLocker locker(&m_pendingMutex);
-        m_pending.clear();
+    connect(m_comm, &CommunicationBase::logCleared, this, &LogViewWidget::clearRows);
+    connect(m_comm, &CommunicationBase::displayChanged, m_rows, &LogRows::rerender);
+    connect(m_rows, &LogRows::countsChanged, this, &LogViewWidget::updateShownLabel);
+
+    connect(m_filterBar, &LogFilterBar::criteriaChanged, this, &LogViewWidget::applyFilterBar);
+    connect(m_filterBar, &LogFilterBar::findRequested, this, &LogViewWidget::findNext);
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    connect(next, &QShortcut::activated, this, [this] { findNext(true); });
+    connect(previous, &QShortcut::activated, this, [this] { findNext(false); });
+    // No current row (while rows are rebuilt) leaves the pane as it was.
+    connect(m_logOutput, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < m_logOutput->count())
+            m_detailPane->showEntry(m_rows->entryAt(row));
     });
 
     // Batched layout grows the scroll range after the flush has returned, so a view that
@@ -171,7 +155,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
         if (m_pinnedToBottom && m_comm->autoScroll())
             bar->setValue(max);
     });
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int) {
         if (!isNearBottom(bar))
             m_pinnedToBottom = false;
     });
@@ -181,15 +165,15 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
             &LogViewWidget::handleContextMenu);
 }
 
-int LogViewWidget::rowCap() const
-{
-    return m_comm->maxEntries();
-}
-
 qsizetype LogViewWidget::pendingCount() const
 {
     QMutexLocker locker(&m_pendingMutex);
     return m_pending.size();
+}
+
+int LogViewWidget::shownCount() const
+{
+    return m_logOutput->count();
 }
 
 void LogViewWidget::scheduleFlush(int delayMs)
@@ -204,7 +188,7 @@ void LogViewWidget::onNewLogEntry(LogEntry entry)
         QMutexLocker locker(&m_pendingMutex);
         m_pending.append(std::move(entry));
         // Entries that the row cap would remove at once are never worth drawing.
-        const int cap = rowCap();
+        const int cap = m_comm->maxEntries();
         if (cap >= 1 && m_pending.size() > cap)
             m_pending.remove(0, m_pending.size() - cap);
     }
@@ -233,45 +217,13 @@ void LogViewWidget::flushPendingItems()
         more = !m_pending.isEmpty();
     }
 
-    const bool showTimestamp = m_comm->showTimestamp();
     const bool autoScroll = m_comm->autoScroll();
-    const bool hex = m_comm->hexDisplay();
-
     bool atBottom = false;
     if (autoScroll) {
         const QScrollBar* bar = m_logOutput->verticalScrollBar();
         atBottom = !bar || isNearBottom(bar);
     }
-
-    m_logOutput->setUpdatesEnabled(false);
-    const QString gap = QStringLiteral("  ");
-    QStringList lines;
-    lines.reserve(batch.size());
-    for (const LogEntry& entry : std::as_const(batch)) {
-        QString line;
-        if (showTimestamp)
-            line = entry.timeString() + gap;
-        line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
-        if (line.size() > MaxRowChars) {
-            // A multi-megabyte record would stall layout and painting; the full text
-            // stays in the log for export.
-            qsizetype cut = MaxRowChars;
-            if (line.at(cut - 1).isHighSurrogate())
-                --cut;
-            line.truncate(cut);
-            line += QStringLiteral("…");
-        }
-        lines.append(line);
-    }
-    // One insertion for the whole batch: the view lays out once instead of per row.
-    const int first = m_logOutput->count();
-    m_logOutput->addItems(lines);
-    for (int i = 0; i < batch.size(); ++i)
-        m_logOutput->item(first + i)->setForeground(QBrush(directionColor(batch.at(i).direction)));
-    const int cap = rowCap();
-    if (cap >= 1 && m_logOutput->count() > cap)
-        m_logOutput->model()->removeRows(0, m_logOutput->count() - cap);
-    m_logOutput->setUpdatesEnabled(true);
+    m_rows->append(batch);
 
     if (autoScroll && atBottom) {
         m_pinnedToBottom = true;
@@ -283,6 +235,44 @@ void LogViewWidget::flushPendingItems()
         scheduleFlush(0);
 }
 
+void LogViewWidget::applyFilterBar()
+{
+    m_rows->setFilter(m_filterBar->isFiltering() ? LogFilter(m_filterBar->criteria()) : LogFilter());
+}
+
+bool LogViewWidget::findNext(bool forward)
+{
+    const LogFilter finder(m_filterBar->criteria());
+    const int count = m_logOutput->count();
+    if (!finder.isActive() || count == 0)
+        return false;
+    const bool hex = m_comm->hexDisplay();
+    int row = m_logOutput->currentRow();
+    for (int step = 0; step < count; ++step) {
+        row = forward ? (row + 1) % count : (row <= 0 ? count - 1 : row - 1);
+        if (finder.matches(m_rows->entryAt(row), hex)) {
+            m_logOutput->setCurrentRow(row);
+            m_logOutput->scrollToItem(m_logOutput->item(row), QAbstractItemView::PositionAtCenter);
+            return true;
+        }
+    }
+    return false;
+}
+
+void LogViewWidget::setEnglish(bool english)
+{
+    m_english = english;
+    m_detailPane->setEnglish(english);
+    updateShownLabel();
+}
+
+void LogViewWidget::updateShownLabel()
+{
+    const qsizetype total = m_rows->entryCount();
+    m_shownLabel->setText(m_english ? QStringLiteral("showing %1 of %2").arg(shownCount()).arg(total)
+                                    : QStringLiteral("显示 %1 / 共 %2").arg(shownCount()).arg(total));
+}
+
 void LogViewWidget::applyItemStyle()
 {
     const int pad = m_lineSpacing + 2;
@@ -291,10 +281,9 @@ void LogViewWidget::applyItemStyle()
             .arg(pad)
             .arg(pad)
             .arg(m_fontSize));
-    const QFont font = rowFont(m_fontSize);
-    m_logOutput->setFont(font);
-    for (int row = 0; row < m_logOutput->count(); ++row)
-        m_logOutput->item(row)->setFont(font);
+    // Rows take the list's font: with uniform heights, one font for all is what keeps
+    // old and new rows alike.
+    m_logOutput->setFont(rowFont(m_fontSize));
 }
 
 void LogViewWidget::setLineSpacing(int value)
@@ -332,12 +321,19 @@ void LogViewWidget::copyAll()
 
 void LogViewWidget::clear()
 {
-    m_logOutput->clear();
+    clearRows();
+    m_comm->clearLog();
+}
+
+void LogViewWidget::clearRows()
+{
+    m_rows->clear();
+    m_detailPane->clear();
     {
         QMutexLocker locker(&m_pendingMutex);
         m_pending.clear();
     }
-    m_comm->clearLog();
+    updateShownLabel();
 }
 
 void LogViewWidget::handleContextMenu(QPoint pos)
@@ -387,5 +383,3 @@ void LogViewWidget::exportTo(const QString& fileName)
                              QMessageBox::Ok);
     }
 }
-
-#include "LogViewWidget.moc"

@@ -5,17 +5,23 @@
 #include <QWidget>
 
 #include "LogEntry.h"
+#include "LogRows.h"
 
 class CommunicationBase;
+class LogDetailPane;
+class LogFilterBar;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QTimer;
 
-// The communication log as colour-coded rows with a counter/status bar. Entries arrive
-// through CommunicationBase::logEntryAdded, are queued and turned into rows in batches
-// (at most 200 per pass, first pass within 50 ms), so a burst costs one repaint. The
-// rows are capped like the log itself; the oldest go first, in blocks.
+// The communication log as one-line, colour-coded rows of uniform height, with a filter
+// bar above, the selected entry in full in a detail pane below (a collapsible splitter),
+// and a counter/status bar. Entries arrive through CommunicationBase::logEntryAdded, are
+// queued and handed to the rows in batches (at most 200 per pass, first pass within
+// 50 ms), so a burst costs one repaint. LogRows keeps the entries behind the rows and
+// applies filters and display changes in slices.
 class LogViewWidget : public QWidget
 {
     Q_OBJECT
@@ -26,22 +32,30 @@ public:
     void setLineSpacing(int value);
     void setFontSize(int value);
     void copySelected();
+    // The rows shown: entries the filter hides stay out.
     void copyAll();
     void clear();
-    // Writes the log to fileName (format by extension) and reports the outcome.
+    // Writes the whole log to fileName (format by extension), whatever the filter hides.
     void exportTo(const QString& fileName);
-
-    // Texts built on demand (menu, dialogs) in English rather than Chinese.
-    void setEnglish(bool english) { m_english = english; }
+    // Selects the next (or previous) row that matches the filter bar, wrapping around;
+    // false when none does.
+    bool findNext(bool forward = true);
+    // Texts set while running; the window's language walk does the fixed ones.
+    void setEnglish(bool english);
 
     int lineSpacing() const { return m_lineSpacing; }
     int fontSize() const { return m_fontSize; }
     qsizetype pendingCount() const;
     QListWidget* list() const { return m_logOutput; }
+    int shownCount() const;
+    // Entries the view holds, shown or not.
+    qsizetype entryCount() const { return m_rows->entryCount(); }
+    // A filter or re-render pass has work left.
+    bool isPassRunning() const { return m_rows->isPassRunning(); }
 
     static constexpr int MaxRowsPerFlush = 200;
     static constexpr int FlushIntervalMs = 50;
-    static constexpr int MaxRowChars = 4096;
+    static constexpr int MaxRowChars = LogRows::MaxRowChars;
 
 public slots:
     void onNewLogEntry(LogEntry entry);
@@ -53,12 +67,19 @@ public slots:
 private:
     void applyItemStyle();
     void scheduleFlush(int delayMs);
-    int rowCap() const;
+    void clearRows();
+    void applyFilterBar();
+    void updateShownLabel();
 
     CommunicationBase* m_comm = nullptr;
+    LogFilterBar* m_filterBar = nullptr;
+    QSplitter* m_splitter = nullptr;
     QListWidget* m_logOutput = nullptr;
+    LogRows* m_rows = nullptr;
+    LogDetailPane* m_detailPane = nullptr;
     QLabel* m_txLabel = nullptr;
     QLabel* m_rxLabel = nullptr;
+    QLabel* m_shownLabel = nullptr;
     QPushButton* m_clearButton = nullptr;
     QPushButton* m_exportButton = nullptr;
     QPushButton* m_resetButton = nullptr;
@@ -67,7 +88,7 @@ private:
     mutable QMutex m_pendingMutex;
     bool m_flushScheduled = false;
     bool m_pinnedToBottom = false;
+    bool m_english = false;
     int m_lineSpacing = 0;
     int m_fontSize = 11;
-    bool m_english = false;
 };

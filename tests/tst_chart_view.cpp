@@ -175,6 +175,23 @@ private slots:
         QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("频率 100.0%"));
     }
 
+    void timeAxisFollowsTheClock()
+    {
+        addRule(*m_engine, "t", "\\d+");
+        child<QSpinBox>(*m_engine, "timeWindowSpin")->setValue(5);
+        m_engine->series().first()->append(QDateTime::currentMSecsSinceEpoch() - 4700, 1);
+        m_engine->show();
+        child<QCheckBox>(*m_engine, "enableCheck")->setChecked(true);
+        auto* series = qobject_cast<QXYSeries*>(m_engine->chart()->series().value(0));
+        auto* axis = qobject_cast<QDateTimeAxis*>(m_engine->chart()->axes(Qt::Horizontal).value(0));
+        QCOMPARE(series->count(), 1);
+        const QDateTime end = axis->max();
+        // No value arrives, yet the axis moves on and the old value slides out.
+        QTRY_VERIFY(axis->max() > end);
+        QTRY_COMPARE(series->count(), 0);
+        QCOMPARE(m_engine->chart()->animationOptions(), QChart::NoAnimation);
+    }
+
     void clearKeepsRules()
     {
         child<QCheckBox>(*m_engine, "enableCheck")->setChecked(true);

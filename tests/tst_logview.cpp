@@ -1,10 +1,23 @@
+// Guards the log view: batching (one insertion per 200 entries, order, a backlog that
+// drains on its own), row texts and colours, rows that follow the hex and timestamp
+// switches, following the bottom only when there, copying, the item style's clamps,
+// clearing, the counters, the row cap, export (format by extension, the whole log while
+// filtered, a warning when it cannot write), one-line rows that keep their real
+// characters, the filter bar with its shown count and F3, and the detail pane showing
+// the whole payload, its JSON indented and its bytes.
+
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
-#include <QRegularExpression>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -15,245 +28,257 @@ namespace {
 
 constexpr int Timeout = 5000;
 
-class SmallLog : public CommunicationBase
+struct SmallLog : CommunicationBase
 {
-    Q_OBJECT
-
-public:
-    using CommunicationBase::CommunicationBase;
     int maxEntries() const override { return 500; }
 };
 
-QStringList rowTexts(const QListWidget* list)
+// A log without timestamps and its view.
+template <typename Log = CommunicationBase>
+struct Fixture
 {
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
-}
+    Fixture() { comm.setShowTimestamp(false); }
+    void log(int direction, const QByteArray& payload)
+    {
+        if (direction == LogEntry::SYS)
+            comm.logSystemMessage(QString::fromUtf8(payload));
+        else
+            direction == LogEntry::TX ? comm.logSentData(payload) : comm.logReceivedData(payload);
+    }
+    QListWidget* list() const { return view.list(); }
+    QString row(int index) const { return list()->item(index)->text(); }
+    template <typename T>
+    T* child(const char* name) const { return view.findChild<T*>(QLatin1String(name)); }
+    // That many rows, nothing queued, and no filter or re-render pass left.
+    bool settled(int rows) const
+    {
+        return QTest::qWaitFor(
+            [&] { return list()->count() == rows && view.pendingCount() == 0 && !view.isPassRunning(); }, Timeout);
+    }
+
+    Log comm;
+    LogViewWidget view{&comm};
+};
 
 } // namespace
 
-// Batching, colours, rendering settings, scroll following, copying and the row cap.
 class TestLogView : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void burstIsOneFlushInOrder()
+    void batchingAndCap()
     {
-        CommunicationBase comm;
-        comm.setShowTimestamp(false);
-        LogViewWidget view(&comm);
-        QSignalSpy rowsInserted(view.list()->model(), &QAbstractItemModel::rowsInserted);
-        for (int i = 0; i < 150; ++i)
-            comm.logSystemMessage(QString::number(i));
-        QCOMPARE(view.list()->count(), 0); // nothing is drawn before the timer fires
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 150, Timeout);
-        QCOMPARE(view.list()->item(0)->text(), QStringLiteral("[SYS]  0"));
-        QCOMPARE(view.list()->item(149)->text(), QStringLiteral("[SYS]  149"));
-        QCOMPARE(view.pendingCount(), 0);
-    }
-
-    void backlogDrainsWithoutNewEntries()
-    {
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
+        Fixture<SmallLog> f;
+        QSignalSpy insertions(f.list()->model(), &QAbstractItemModel::rowsInserted);
         for (int i = 0; i < 450; ++i)
-            comm.logSystemMessage(QStringLiteral("m"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 450, Timeout);
+            f.comm.logSystemMessage(QString::number(i));
+        QCOMPARE(f.list()->count(), 0); // nothing before the timer fires
+        QVERIFY(f.settled(450));        // no new entry needed to drain the backlog
+        QCOMPARE(insertions.size(), 3);
+        QCOMPARE(f.row(0) + '|' + f.row(449), "[SYS]  0|[SYS]  449");
+        for (int i = 450; i < 1700; ++i)
+            f.comm.logSystemMessage(QString::number(i));
+        QVERIFY(f.view.pendingCount() <= 500); // entries the cap would drop are never drawn
+        QVERIFY(f.settled(500));
+        QCOMPARE(f.row(0) + '|' + f.row(499), "[SYS]  1200|[SYS]  1699");
+        QCOMPARE(f.comm.entries().constFirst().text, "1200"); // the log drops the same
     }
 
-    void rendering_data()
+    void rowsFollowTheSwitches_data()
     {
-        QTest::addColumn<bool>("timestamp");
-        QTest::addColumn<bool>("hex");
         QTest::addColumn<int>("direction");
-        QTest::addColumn<QString>("expectedTail");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<QString>("pattern"); // after the time
         QTest::addColumn<QColor>("colour");
-        QTest::newRow("tx text") << false << false << int(LogEntry::TX) << "[TX]  Hello" << QColor(255, 215, 0);
-        QTest::newRow("rx hex") << false << true << int(LogEntry::RX) << "[RX]  48 65 6C 6C 6F"
-                                << QColor(0, 255, 200);
-        QTest::newRow("sys ignores hex") << true << true << int(LogEntry::SYS) << "[SYS]  Hello"
-                                         << QColor(136, 146, 160);
+        QTest::newRow("tx") << int(LogEntry::TX) << false << "\\[TX\\]  Hi$" << QColor(255, 215, 0);
+        QTest::newRow("rx hex") << int(LogEntry::RX) << true << "\\[RX\\]  48 69$" << QColor(0, 255, 200);
+        QTest::newRow("sys ignores hex") << int(LogEntry::SYS) << true << "\\[SYS\\]  Hi$" << QColor(136, 146, 160);
     }
 
-    void rendering()
+    void rowsFollowTheSwitches()
     {
-        QFETCH(bool, timestamp);
-        QFETCH(bool, hex);
         QFETCH(int, direction);
-        QFETCH(QString, expectedTail);
+        QFETCH(bool, hex);
+        QFETCH(QString, pattern);
         QFETCH(QColor, colour);
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
-        comm.setShowTimestamp(timestamp);
-        comm.setHexDisplay(hex);
-        if (direction == LogEntry::TX)
-            comm.logSentData("Hello");
-        else if (direction == LogEntry::RX)
-            comm.logReceivedData("Hello");
-        else
-            comm.logSystemMessage(QStringLiteral("Hello"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 1, Timeout);
-        const QListWidgetItem* item = view.list()->item(0);
-        if (timestamp) {
-            QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  ")).match(item->text()).hasMatch());
-            QCOMPARE(item->text().mid(14), expectedTail);
-        } else {
-            QCOMPARE(item->text(), expectedTail);
+        Fixture<> f;
+        f.log(direction, "Hi");
+        QVERIFY(f.settled(1));
+        // The row already shown is written again; the next one comes that way.
+        f.comm.setHexDisplay(hex);
+        f.comm.setShowTimestamp(true);
+        f.log(direction, "Hi");
+        QVERIFY(f.settled(2));
+        const QRegularExpression expected("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  " + pattern);
+        for (int row = 0; row < 2; ++row) {
+            QVERIFY2(expected.match(f.row(row)).hasMatch(), qPrintable(f.row(row)));
+            QCOMPARE(f.list()->item(row)->foreground().color(), colour);
         }
-        QCOMPARE(item->foreground().color(), colour);
-    }
-
-    void settingsApplyToLaterRowsOnly()
-    {
-        CommunicationBase comm;
-        comm.setShowTimestamp(false);
-        LogViewWidget view(&comm);
-        comm.logReceivedData("A");
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 1, Timeout);
-        comm.setHexDisplay(true);
-        comm.logReceivedData("A");
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 2, Timeout);
-        QCOMPARE(rowTexts(view.list()), QStringList({"[RX]  A", "[RX]  41"}));
     }
 
     void followsBottomOnlyWhenThere()
     {
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
-        view.resize(400, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QScrollBar* bar = view.list()->verticalScrollBar();
+        Fixture<> f;
+        f.view.resize(400, 300);
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        QScrollBar* bar = f.list()->verticalScrollBar();
         for (int i = 0; i < 200; ++i)
-            comm.logSystemMessage(QStringLiteral("line %1").arg(i));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 200, Timeout);
-        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 100, Timeout);
-        QTRY_COMPARE_WITH_TIMEOUT(bar->value(), bar->maximum(), Timeout);
-
-        // Within the 10-pixel tolerance: still counts as at the bottom.
-        bar->setValue(bar->maximum() - 8);
-        comm.logSystemMessage(QStringLiteral("near"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 201, Timeout);
-        QTRY_COMPARE_WITH_TIMEOUT(bar->value(), bar->maximum(), Timeout);
-
-        // Scrolled up to read: left alone.
-        bar->setValue(bar->maximum() / 2);
-        const int held = bar->value();
-        comm.logSystemMessage(QStringLiteral("far"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 202, Timeout);
-        QTest::qWait(20);
-        QCOMPARE(bar->value(), held);
-
-        // Auto-scroll off: never follows.
-        comm.setAutoScroll(false);
-        bar->setValue(bar->maximum());
-        for (int i = 0; i < 20; ++i)
-            comm.logSystemMessage(QStringLiteral("more"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 222, Timeout);
-        QTest::qWait(20);
-        QVERIFY(bar->value() < bar->maximum());
-    }
-
-    void copying()
-    {
-        CommunicationBase comm;
-        comm.setShowTimestamp(false);
-        LogViewWidget view(&comm);
-        for (const char* text : {"one", "two", "three"})
-            comm.logSystemMessage(QString::fromLatin1(text));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 3, Timeout);
-        QClipboard* clipboard = QApplication::clipboard();
-        clipboard->setText(QStringLiteral("untouched"));
-        view.copySelected();
-        QCOMPARE(clipboard->text(), QStringLiteral("untouched"));
-        view.list()->item(1)->setSelected(true);
-        view.copySelected();
-        QCOMPARE(clipboard->text(), QStringLiteral("[SYS]  two"));
-        view.copyAll();
-        QCOMPARE(clipboard->text(), QStringLiteral("[SYS]  one\n[SYS]  two\n[SYS]  three"));
-    }
-
-    void clamps_data()
-    {
-        QTest::addColumn<int>("spacing");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QString>("styleSheet");
-        QTest::newRow("defaults") << 0 << 11 << "padding: 2px 6px 2px 6px; font-size: 11pt;";
-        QTest::newRow("lowest spacing") << -10 << 7 << "padding: -8px 6px -8px 6px; font-size: 7pt;";
-        QTest::newRow("clamped") << 15 << 20 << "padding: 12px 6px 12px 6px; font-size: 18pt;";
-        QTest::newRow("clamped low") << -30 << 1 << "padding: -8px 6px -8px 6px; font-size: 7pt;";
-    }
-
-    void clamps()
-    {
-        QFETCH(int, spacing);
-        QFETCH(int, size);
-        QFETCH(QString, styleSheet);
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
-        comm.logSystemMessage(QStringLiteral("row"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 1, Timeout);
-        view.setLineSpacing(spacing);
-        view.setFontSize(size);
-        QVERIFY2(view.list()->styleSheet().contains(styleSheet), qPrintable(view.list()->styleSheet()));
-        QCOMPARE(view.list()->item(0)->font().pointSize(), view.fontSize());
-    }
-
-    void clearDropsQueuedEntries()
-    {
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
-        comm.logSystemMessage(QStringLiteral("shown"));
-        QTRY_COMPARE_WITH_TIMEOUT(view.list()->count(), 1, Timeout);
-        comm.logSystemMessage(QStringLiteral("queued"));
-        view.clear();
-        QCOMPARE(view.list()->count(), 0);
-        QCOMPARE(comm.entryCount(), 0);
-        QTest::qWait(3 * LogViewWidget::FlushIntervalMs);
-        QCOMPARE(view.list()->count(), 0);
-    }
-
-    void countersInStatusBar()
-    {
-        CommunicationBase comm;
-        LogViewWidget view(&comm);
-        auto* tx = view.findChild<QLabel*>(QStringLiteral("txLabel"));
-        auto* rx = view.findChild<QLabel*>(QStringLiteral("rxLabel"));
-        QCOMPARE(tx->text(), QStringLiteral("TX: 0 bytes"));
-        comm.logSentData(QByteArray(1234567, 'x'));
-        comm.logReceivedData("abc");
-        QCOMPARE(tx->text(), QStringLiteral("TX: 1234567 bytes"));
-        QCOMPARE(rx->text(), QStringLiteral("RX: 3 bytes"));
-        comm.resetCounters();
-        QCOMPARE(tx->text(), QStringLiteral("TX: 0 bytes"));
-        QCOMPARE(rx->text(), QStringLiteral("RX: 0 bytes"));
-    }
-
-    void rowsCappedLikeTheLog()
-    {
-        SmallLog comm;
-        comm.setShowTimestamp(false);
-        LogViewWidget view(&comm);
-        for (int i = 0; i < 1700; ++i)
-            comm.logSystemMessage(QString::number(i));
-        // Queued entries that could never be shown are dropped before drawing.
-        QVERIFY(view.pendingCount() <= 500);
-        QTRY_COMPARE_WITH_TIMEOUT(view.pendingCount(), 0, Timeout);
-        QCOMPARE(view.list()->count(), 500);
-        QCOMPARE(view.list()->item(0)->text(), QStringLiteral("[SYS]  1200"));
-        QCOMPARE(view.list()->item(499)->text(), QStringLiteral("[SYS]  1699"));
-        for (int i = 0; i < 300; ++i) {
-            comm.logSystemMessage(QStringLiteral("late %1").arg(i));
-            if (i % 100 == 0)
-                QTest::qWait(1);
+            f.comm.logSystemMessage(QStringLiteral("line %1").arg(i));
+        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 100 && bar->value() == bar->maximum(), Timeout);
+        // Within the 10-pixel tolerance it still follows; further up, or with "自动滚动"
+        // off, it is left alone.
+        for (const int offset : {8, 100, 0}) {
+            f.comm.setAutoScroll(offset != 0);
+            bar->setValue(bar->maximum() - offset);
+            const int held = bar->value();
+            f.comm.logSystemMessage(QStringLiteral("more"));
+            QVERIFY(f.settled(f.list()->count() + 1));
+            QTRY_COMPARE_WITH_TIMEOUT(bar->value(), offset == 8 ? bar->maximum() : held, Timeout);
+            QTest::qWait(20);
+            QCOMPARE(bar->value() == bar->maximum(), offset == 8);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(view.pendingCount(), 0, Timeout);
-        QCOMPARE(view.list()->count(), 500);
-        QCOMPARE(view.list()->item(499)->text(), QStringLiteral("[SYS]  late 299"));
-        QCOMPARE(view.list()->item(0)->text(), QStringLiteral("[SYS]  1500"));
+    }
+
+    void copyingClearingCounters()
+    {
+        Fixture<> f;
+        for (const char* text : {"one", "two", "three"})
+            f.comm.logSystemMessage(QString::fromLatin1(text));
+        QVERIFY(f.settled(3));
+        QClipboard* clipboard = QApplication::clipboard();
+        clipboard->setText("untouched");
+        f.view.copySelected();
+        QCOMPARE(clipboard->text(), "untouched");
+        f.list()->item(1)->setSelected(true);
+        f.view.copySelected();
+        QCOMPARE(clipboard->text(), "[SYS]  two");
+        f.view.copyAll();
+        QCOMPARE(clipboard->text(), "[SYS]  one\n[SYS]  two\n[SYS]  three");
+
+        const auto counters = [&] { return f.child<QLabel>("txLabel")->text() + ' ' + f.child<QLabel>("rxLabel")->text(); };
+        f.comm.logSentData(QByteArray(1234567, 'x'));
+        f.comm.logReceivedData("abc");
+        QCOMPARE(counters(), "TX: 1234567 bytes RX: 3 bytes");
+        f.view.clear(); // drops the queued entries too
+        QTest::qWait(3 * LogViewWidget::FlushIntervalMs);
+        QCOMPARE(f.list()->count() + f.comm.entryCount(), 0);
+        f.comm.resetCounters();
+        QCOMPARE(counters(), "TX: 0 bytes RX: 0 bytes");
+    }
+
+    void styleClamps()
+    {
+        Fixture<> f;
+        f.view.setLineSpacing(15);
+        f.view.setFontSize(20);
+        QVERIFY(f.list()->styleSheet().contains("padding: 12px 6px 12px 6px; font-size: 18pt;"));
+        QCOMPARE(f.list()->font().pointSize(), 18);
+        f.view.setLineSpacing(-30);
+        f.view.setFontSize(1);
+        QVERIFY(f.list()->styleSheet().contains("padding: -8px 6px -8px 6px; font-size: 7pt;"));
+    }
+
+    void exportWritesTheWholeLog_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("first");
+        QTest::newRow("no extension") << "log" << " [RX] say \"hi\"";
+        QTest::newRow("mixed-case csv") << "log.Csv" << "Timestamp,Direction,Data";
+        QTest::newRow("unwritable") << "no/such/folder/log.txt" << "";
+    }
+
+    void exportWritesTheWholeLog()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, first);
+        Fixture<> f;
+        f.comm.logReceivedData("say \"hi\"");
+        f.comm.logSentData("hidden");
+        f.child<QPushButton>("txToggle")->setChecked(false);
+        QVERIFY(f.settled(1));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QString warning;
+        // A warning is modal: read and dismiss it from inside its event loop.
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                warning = box->windowTitle() + ' ' + box->text();
+                box->accept();
+            }
+        });
+        f.view.exportTo(path);
+        QFile file(path);
+        if (first.isEmpty()) {
+            QCOMPARE(warning, "导出失败 无法写入文件: " + path);
+            QCOMPARE(f.comm.entryCount(), 2); // nothing logged
+            return;
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString written = QString::fromUtf8(file.readAll());
+        QVERIFY2(written.section('\n', 0, 0).endsWith(first) && written.contains("hidden"), qPrintable(written));
+        // The confirmation is logged after the file was written, so it is not in it.
+        QCOMPARE(f.comm.entries().constLast().text, "日志已导出: " + path);
+        QVERIFY(!written.contains("日志已导出"));
+    }
+
+    void oneLineRowsAndTheDetailPane()
+    {
+        Fixture<> f;
+        QByteArray frame;
+        while (frame.size() < 5000)
+            frame += "{\"type\":1,\"target\":\"Tick\",\"arguments\":[42]}\x1e\n";
+        f.comm.logSystemMessage("short");
+        f.comm.logReceivedData(frame);
+        QVERIFY(f.settled(2));
+        // One line each, however long; the text keeps the real characters, cut at 4,096.
+        QCOMPARE(f.list()->visualItemRect(f.list()->item(1)).height(),
+                 f.list()->visualItemRect(f.list()->item(0)).height());
+        QCOMPARE(f.row(1), ("[RX]  " + QString::fromUtf8(frame)).left(LogViewWidget::MaxRowChars) + QChar(0x2026));
+
+        f.list()->setCurrentRow(1);
+        const QString text = f.child<QPlainTextEdit>("detailText")->toPlainText();
+        QCOMPARE(text.count("    \"target\": \"Tick\""), frame.count('\x1e')); // every record, indented
+        QVERIFY(f.child<QPlainTextEdit>("detailHex")->toPlainText().startsWith("00000000  7B 22 74 79"));
+        QVERIFY(f.child<QLabel>("detailHeader")->text().endsWith(QStringLiteral("[RX]  %1 字节").arg(frame.size())));
+        for (QPushButton* button : f.view.findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("复制文本"))
+                button->click();
+        }
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromUtf8(frame));
+    }
+
+    void filterHidesAndF3Finds()
+    {
+        Fixture<> f;
+        f.view.show();
+        QApplication::setActiveWindow(&f.view);
+        QVERIFY(QTest::qWaitForWindowActive(&f.view));
+        f.comm.logReceivedData("[ReceiveMessage](alice, hello)");
+        f.comm.logSentData("{\"value\":1}");
+        f.comm.logSystemMessage("Hello again");
+        QVERIFY(f.settled(3));
+        auto* text = f.child<QLineEdit>("filterText");
+        text->setText("HELLO");
+        QVERIFY(f.settled(2));
+        QCOMPARE(f.row(0) + '|' + f.row(1), "[RX]  [ReceiveMessage](alice, hello)|[SYS]  Hello again");
+        QCOMPARE(f.child<QLabel>("shownLabel")->text(), "显示 2 / 共 3");
+        f.comm.logReceivedData("hello, late"); // new rows meet the filter at once
+        f.comm.logReceivedData("other");
+        QVERIFY(f.settled(3));
+        f.child<QPushButton>("regexToggle")->setChecked(true);
+        text->setText("hel(lo");
+        QTRY_VERIFY_WITH_TIMEOUT(text->property("invalid").toBool(), Timeout); // marked, then ignored
+        QVERIFY(f.settled(5));
+        // Filter off: every row shown; F3 and Shift+F3 step through the matches.
+        text->setText("^hel");
+        f.child<QPushButton>("filterToggle")->setChecked(false);
+        QVERIFY(f.settled(5));
+        for (const auto& [shift, row] : {std::pair{false, 2}, {false, 3}, {true, 2}}) {
+            QTest::keyClick(f.list(), Qt::Key_F3, shift ? Qt::ShiftModifier : Qt::NoModifier);
+            QCOMPARE(f.list()->currentRow(), row);
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 // Takes the README's screenshots from the real program: one window as the simulated
 // hub with scripted replies, one as a client connected to it, a short conversation,
-// then a PNG of each. Given the address of a hub that negotiates, a third window shows the
+// then a PNG of each, the chart tab, and the server's log filtered with an entry open in
+// the detail pane. Given the address of a hub that negotiates, a further window shows the
 // connect settings and the negotiate steps in its log.
 // Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
@@ -12,11 +13,13 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
@@ -57,7 +60,7 @@ int main(int argc, char* argv[])
     SignalRWidget server;
     server.show();
     child<QRadioButton>(server, QStringLiteral("SignalR 服务端(模拟)"))->setChecked(true);
-    server.findChild<QSpinBox*>()->setValue(port);
+    server.findChild<QSpinBox*>(QStringLiteral("portSpin"))->setValue(port);
     child<QPushButton>(server, QStringLiteral("启动"))->click();
 
     // Scripted replies, added through the panel's fields as a user would.
@@ -82,8 +85,7 @@ int main(int argc, char* argv[])
 
     SignalRWidget client;
     client.show();
-    const QList<QLineEdit*> edits = client.findChildren<QLineEdit*>();
-    edits.at(0)->setText(QStringLiteral("ws://localhost:%1/debughub").arg(port));
+    client.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"))->setText(QStringLiteral("ws://localhost:%1/debughub").arg(port));
     child<QPushButton>(client, QStringLiteral("订阅"))->click();
     child<QPushButton>(client, QStringLiteral("连接"))->click();
     QTest::qWait(800);
@@ -94,7 +96,7 @@ int main(int argc, char* argv[])
     client.findChild<QLineEdit*>(QStringLiteral("ruleExprEdit"))->setText(QStringLiteral("data.value"));
     child<QPushButton>(client, QStringLiteral("添加规则"))->click();
 
-    auto* clientEdit = client.findChild<QPlainTextEdit*>();
+    auto* clientEdit = client.findChild<QPlainTextEdit*>(QStringLiteral("sendEdit"));
     for (const char* text : {"hello from the client", "{\"data\":{\"value\":21.5}}"}) {
         clientEdit->setPlainText(QString::fromUtf8(text));
         child<QPushButton>(client, QStringLiteral("刷新"))->click();
@@ -105,7 +107,7 @@ int main(int argc, char* argv[])
     child<QPushButton>(client, QStringLiteral("刷新"))->click();
     QTest::qWait(150);
     clientMethod->setText(QStringLiteral("SendMessage"));
-    auto* serverEdit = server.findChild<QPlainTextEdit*>();
+    auto* serverEdit = server.findChild<QPlainTextEdit*>(QStringLiteral("sendEdit"));
     for (const char* text : {"推送一条消息", "temp=23.4"}) {
         serverEdit->setPlainText(QString::fromUtf8(text));
         child<QPushButton>(server, QStringLiteral("刷新"))->click();
@@ -125,6 +127,17 @@ int main(int argc, char* argv[])
     QTest::qWait(400);
 
     client.grab().save(out + QStringLiteral("/client-mode.png"));
+
+    // The server's log filtered to the client's invocations, one of them open in the
+    // detail pane: rows with their record-separator marks, the JSON indented below.
+    server.resize(1360, 900);
+    server.findChild<QSplitter*>(QStringLiteral("logSplitter"))->setSizes({280, 300});
+    server.findChild<QLineEdit*>(QStringLiteral("filterMethod"))->setText(QStringLiteral("SendMessage"));
+    QTest::qWait(600);
+    auto* serverLog = server.findChild<QListWidget*>(QStringLiteral("logOutput"));
+    serverLog->setCurrentRow(serverLog->count() - 1);
+    QTest::qWait(200);
+    server.grab().save(out + QStringLiteral("/log-detail.png"));
     client.findChild<QTabWidget*>()->setCurrentIndex(1);
     QTest::qWait(600);
     client.grab().save(out + QStringLiteral("/chart.png"));

@@ -115,6 +115,15 @@ constexpr Row Rows[] = {
     {"添加", "Add"},
     {"删除选中", "Remove Selected"},
     {"仅发送给选中客户端", "Selected client only"},
+    // Log filter bar and detail pane.
+    {"搜索日志 (F3 下一个)", "Search the log (F3: next)"},
+    {"正则", "Regex"},
+    {"按方法筛选", "Filter by method"},
+    {"筛选", "Filter"},
+    {"复制文本", "Copy Text"},
+    {"复制十六进制", "Copy Hex"},
+    {"文本", "Text"},
+    {"十六进制", "Hex"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

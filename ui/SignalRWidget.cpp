@@ -36,8 +36,10 @@
 #include "LogViewWidget.h"
 #include "Palette.h"
 #include "PayloadCodec.h"
+#include "Settings.h"
 #include "SimulatedHub.h"
 #include "ValueExtractor.h"
+#include "WindowSettings.h"
 
 namespace {
 
@@ -48,6 +50,11 @@ constexpr int ControlColumnWidth = 254;
 // The theme's vertical scroll bar; the control column's scroll area leaves room for it so
 // that the bar never covers the right borders of the groups.
 constexpr int ThemeScrollBarWidth = 10;
+
+const QString SubscriptionsKey = QStringLiteral("client/subscriptions");
+const QString ChartRulesKey = QStringLiteral("chart/rules");
+const QString RecentAddressesKey = QStringLiteral("recent/addresses");
+const QString RecentMethodsKey = QStringLiteral("recent/methods");
 
 // A label followed by an editor, one under the other.
 void addLabelled(QVBoxLayout* layout, const QString& label, QWidget* editor)
@@ -120,6 +127,7 @@ void SignalRWidget::setupUI()
     connect(m_fontSizeSpin, &QSpinBox::valueChanged, m_logView, &LogViewWidget::setFontSize);
 
     applyLanguage(this);
+    m_logView->setEnglish(LanguageManager::instance().isEnglish());
     // The chart panel's texts switch first, then the window's.
     LanguageManager& language = LanguageManager::instance();
     language.addListener(m_chartEngine, [engine = m_chartEngine] { applyLanguage(engine); });
@@ -154,6 +162,7 @@ QWidget* SignalRWidget::createHeader()
     layout->addWidget(new AdBanner(QStringLiteral("korvahub"), header), 2);
     layout->addStretch(1);
     m_languageCombo = createLanguageSelector(header);
+    m_languageCombo->setObjectName(QStringLiteral("languageCombo"));
     m_languageCombo->setFixedHeight(HeaderControlHeight);
     layout->addWidget(m_languageCombo, 0, Qt::AlignVCenter);
     auto* docButton = new QPushButton(QStringLiteral("📖 文档"), header);
@@ -421,6 +430,48 @@ QWidget* SignalRWidget::createSendArea()
     return group;
 }
 
+void SignalRWidget::useSettings(Settings* settings)
+{
+    m_windowSettings = new WindowSettings(settings, this);
+    if (settings->readFailed()) {
+        m_comm->logSystemMessage(
+            QStringLiteral("设置文件无法读取, 已使用默认设置: %1").arg(settings->fileName()));
+    }
+    const QStringList subscriptions = settings->value(SubscriptionsKey).toStringList();
+    for (const QString& name : subscriptions) {
+        if (m_client->addSubscription(name))
+            m_subscriptionList->addItem(name);
+    }
+    const QList<QPair<QString, QString>> rules = settings->pairs(ChartRulesKey);
+    for (const auto& [name, expression] : rules)
+        m_chartEngine->addRule(name, expression);
+    // The chart type after the rules, as adding a rule rebuilds the chart; the language
+    // last, so that its walk meets the texts the other settings leave.
+    m_windowSettings->bind({"serverRadio", "hubUrlEdit", "portSpin", "hubPathEdit", "encodingCombo",
+                            "hexDisplayCheck", "timestampCheck", "autoScrollCheck", "lineSpacingSpin",
+                            "fontSizeSpin", "enableCheck", "chartTypeCombo", "timeWindowSpin",
+                            "methodEdit", "hexSendCheck", "enterSendCheck", "intervalSpin",
+                            "logSplitter", "languageCombo"});
+    m_windowSettings->addCompleter(m_hubUrlEdit, RecentAddressesKey);
+    m_windowSettings->addCompleter(m_methodEdit, RecentMethodsKey);
+    connect(m_chartEngine, &ChartEngine::rulesChanged, m_windowSettings, [this, settings] {
+        QList<QPair<QString, QString>> pairs;
+        for (const ChartRule& rule : m_chartEngine->rules())
+            pairs.append({rule.name, rule.pattern});
+        settings->setPairs(ChartRulesKey, pairs);
+    });
+}
+
+void SignalRWidget::saveSubscriptions()
+{
+    if (!m_windowSettings)
+        return;
+    QStringList names;
+    for (int row = 0; row < m_subscriptionList->count(); ++row)
+        names.append(m_subscriptionList->item(row)->text());
+    m_windowSettings->settings()->setValue(SubscriptionsKey, names);
+}
+
 void SignalRWidget::onModeToggled(bool clientChecked)
 {
     m_clientSettings->setVisible(clientChecked);
@@ -488,6 +539,8 @@ void SignalRWidget::toggleConnection()
 void SignalRWidget::connectClient()
 {
     m_client->setConnectOptions(m_connectOptions->options());
+    if (m_windowSettings)
+        m_windowSettings->remember(RecentAddressesKey, m_hubUrlEdit->text().trimmed());
     m_client->open(m_hubUrlEdit->text());
 }
 
@@ -534,6 +587,7 @@ void SignalRWidget::addSubscription()
         return;
     m_subscriptionList->addItem(name);
     m_subscribeEdit->clear();
+    saveSubscriptions();
 }
 
 void SignalRWidget::removeSubscription()
@@ -543,6 +597,7 @@ void SignalRWidget::removeSubscription()
         return;
     m_client->removeSubscription(item->text());
     delete item;
+    saveSubscriptions();
 }
 
 QByteArray SignalRWidget::buildPayload()
@@ -574,6 +629,8 @@ void SignalRWidget::sendData()
         if (!selected || !m_hub->sendTo(selected->text(), method, payload))
             m_comm->logSystemMessage(QStringLiteral("未选中已连接的客户端，未发送"));
     }
+    if (m_windowSettings)
+        m_windowSettings->remember(RecentMethodsKey, method);
 }
 
 bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)

@@ -21,7 +21,9 @@ class QScrollArea;
 class QSpinBox;
 class QTabWidget;
 class QTimer;
+class Settings;
 class SimulatedHub;
+class WindowSettings;
 
 // The program's one window: header, control column, log and chart tabs and the send
 // area. Both ends of the hub protocol live in their own objects (HubClient,
@@ -41,6 +43,11 @@ public:
     ChartEngine* chartEngine() const { return m_chartEngine; }
     // Client connected, or server listening.
     bool isRunning() const { return m_running; }
+
+    // Restores the set-up kept in `settings` and keeps it there from now on (until the
+    // window closes). A window never given settings reads and writes nothing, as in
+    // tests and tools.
+    void useSettings(Settings* settings);
 
 public slots:
     void toggleConnection();
@@ -73,6 +80,7 @@ private:
     void updateConnectButton();
     void updateStatusLabel();
     QByteArray buildPayload();
+    void saveSubscriptions();
 
     CommunicationBase* m_comm = nullptr;
     HubClient* m_client = nullptr;
@@ -112,6 +120,7 @@ private:
     QCheckBox* m_autoSendCheck = nullptr;
     QSpinBox* m_intervalSpin = nullptr;
     QComboBox* m_languageCombo = nullptr;
+    WindowSettings* m_windowSettings = nullptr;
     bool m_serverMode = false;
     bool m_running = false;
     // True once the status label shows a state rather than its initial text.
