@@ -7,8 +7,9 @@
 # other check runs on a machine where someone already installed things by hand.
 #
 # Needs root (re-runs itself with sudo otherwise). The root lives in a temporary folder
-# with its own /proc, /sys and a private tmpfs /dev: nothing of the host's /dev is ever
-# reachable from it, and the folder is removed only once nothing is mounted under it.
+# on a tmpfs, with its own /proc, /sys and a private tmpfs /dev: nothing of the host's
+# /dev is ever reachable from it, and the folder is removed only once nothing is mounted
+# under it.
 # Prints how long each stage took and "fresh-setup: N passed, M failed" at the end; exits
 # non-zero when anything failed.
 #   KORVAHUB_FRESH_ROOT_CACHE   where the root tarball is kept (/var/cache/korvahub-fresh-root)
@@ -27,6 +28,8 @@ cache_dir=${KORVAHUB_FRESH_ROOT_CACHE:-/var/cache/korvahub-fresh-root}
 # reconfigure and find its build up to date), and a killed process this long to go.
 window_wait_s=120
 kill_wait_s=10
+# Upper bound of the in-memory root; it uses about 3 GiB (packages, checkout, build).
+root_size=8G
 
 passed=0
 failed=0
@@ -188,7 +191,10 @@ else
 fi
 stage_done "minimal root ready"
 
-mkdir "$root" && tar -xf "$tarball" -C "$root" --numeric-owner ||
+# In memory: dpkg's many syncs and the build cost no disk time, and once unmounted nothing
+# of the root is left to delete.
+mkdir "$root" && mount_in_root "" -t tmpfs -o "size=$root_size,mode=755" tmpfs &&
+    tar -xf "$tarball" -C "$root" --numeric-owner ||
     { fail "unpack $tarball"; summary; exit 1; }
 exec 9>&-
 stage_done "root unpacked"
@@ -272,5 +278,6 @@ else
 fi
 kill_root_processes
 stage_done "xvfb-run -a ./run.sh"
+echo "root used $(df -h --output=used "$root" | tail -n 1 | tr -d ' ') of its $root_size tmpfs"
 
 summary
