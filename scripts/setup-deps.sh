@@ -5,11 +5,17 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-websockets-dev qt6-charts-dev
-    libgl-dev
+    # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev does not pull in.
+    libqt6opengl6-dev libgl-dev
+    qt6-httpserver-dev libmsgpack-dev qt6-translations-l10n openssl
+    # Root certificates, without which no wss:// hub or https:// feed can be verified.
+    ca-certificates
     libqt6svg6 qt6-qpa-plugins
     fonts-wqy-microhei fonts-noto-color-emoji
+    # The virtual display that `xvfb-run -a ./run.sh` needs on a machine without one.
+    xvfb xauth
 )
-# Extra packages a caller needs (e.g. xvfb for screenshots) come as arguments.
+# Extra packages a caller needs (e.g. x11-utils for xwininfo) come as arguments.
 packages+=("$@")
 
 missing=()
