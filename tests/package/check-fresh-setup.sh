@@ -37,7 +37,7 @@ pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() { failed=$((failed + 1)); echo "FAIL $1${2:+: $2}"; }
 summary() {
     printf 'time %-34s %dm%02ds\n' "whole check" $((SECONDS / 60)) $((SECONDS % 60))
-    echo "fresh-setup: $passed passed, $failed failed"
+    echo "fresh-setup: $passed checks passed, $failed failed"
     [ "$failed" -eq 0 ]
 }
 stage_start=$SECONDS
