@@ -36,6 +36,17 @@ void CommunicationBase::logReceivedData(const QByteArray& payload)
     emit countersUpdated();
 }
 
+void CommunicationBase::countSent(qint64 bytes)
+{
+    m_txBytes += bytes;
+    emit countersUpdated();
+}
+
+void CommunicationBase::logUncounted(LogEntry::Direction direction, const QByteArray& payload)
+{
+    appendEntry(LogEntry(direction, payload, m_encoding));
+}
+
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
     return PayloadCodec::encodeString(text, m_encoding);
