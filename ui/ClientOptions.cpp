@@ -16,6 +16,7 @@ ClientOptions::ClientOptions(HubClient* client, QObject* parent)
 QWidget* ClientOptions::createConnectionOptions(QWidget* parent)
 {
     auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("clientConnectionOptions"));
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* reconnect = new QCheckBox(QStringLiteral("自动重连"), box);
@@ -32,6 +33,7 @@ QWidget* ClientOptions::createConnectionOptions(QWidget* parent)
 QWidget* ClientOptions::createSendOptions(QWidget* parent)
 {
     auto* row = new QWidget(parent);
+    row->setObjectName(QStringLiteral("clientSendOptions"));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     m_fireAndForgetCheck = new QCheckBox(QStringLiteral("单向发送"), row);
