@@ -5,44 +5,23 @@
 // error that allows reconnecting (then the subscriptions must be replayed) or forbids
 // it, and a hub gone silent that is never given up.
 
-#include <QDateTime>
-#include <QDirIterator>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <memory>
+
 #include "CommunicationBase.h"
 #include "HubClient.h"
+#include "ChildProcess.h"
 #include "LogLines.h"
+
+constexpr int Timeout = ChildProcess::Timeout;
 
 namespace {
 
-constexpr int BuildTimeoutMs = 300000; // a first build on a busy two-core machine
-constexpr int Timeout = 20000;
 const QString RoundTrip = QStringLiteral(" \\(\\d+ ms\\)");
-
-QProcessEnvironment dotnetEnvironment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DOTNET_CLI_TELEMETRY_OPTOUT"), QStringLiteral("1"));
-    env.insert(QStringLiteral("DOTNET_NOLOGO"), QStringLiteral("1"));
-    return env;
-}
-
-// Newest modification time of the hub's sources, to tell whether the built hub is stale.
-QDateTime newestSource(const QString& projectDir)
-{
-    QDateTime newest;
-    QDirIterator it(projectDir, {QStringLiteral("*.cs"), QStringLiteral("*.csproj")}, QDir::Files);
-    while (it.hasNext()) {
-        const QDateTime modified = QFileInfo(it.next()).lastModified();
-        if (!newest.isValid() || modified > newest)
-            newest = modified;
-    }
-    return newest;
-}
 
 // Whether some row of the log matches `pattern` as a whole, waiting for it.
 bool waitForRow(const CommunicationBase& log, const QString& pattern)
@@ -64,9 +43,8 @@ class TestInteropMessages : public QObject
 {
     Q_OBJECT
 
-    QProcess m_hub;
-    QStringList m_lines; // what the hub printed
-    QString m_base;      // ws://127.0.0.1:port
+    std::unique_ptr<ChildProcess> m_hub; // one hub for every case: it starts in a second
+    QString m_base;                           // ws://127.0.0.1:port
 
     bool open(Client& client, const QString& path)
     {
@@ -76,59 +54,30 @@ class TestInteropMessages : public QObject
 
     bool hubSaid(const QString& line)
     {
-        return QTest::qWaitFor([&] { return m_lines.contains(line); }, Timeout);
-    }
-
-    QStringList connections() const
-    {
-        return m_lines.filter(QRegularExpression(QStringLiteral("^CONNECTED ")));
+        return QTest::qWaitFor([&] { return m_hub->lines.contains(line); }, Timeout);
     }
 
     // The id the hub gave its n-th connection (0-based), once it has said so.
     QString connectionId(int n)
     {
-        QTest::qWaitFor([&] { return connections().size() > n; }, Timeout);
-        return connections().value(n).mid(10);
+        QTest::qWaitFor([&] { return m_hub->after("CONNECTED ").size() > n; }, Timeout);
+        return m_hub->after("CONNECTED ").value(n);
     }
 
 private slots:
-    // Builds the hub once, outside the source tree, and again only when its sources change.
     void initTestCase()
     {
         const QString dotnet = QStandardPaths::findExecutable(QStringLiteral("dotnet"));
         if (dotnet.isEmpty())
-            QSKIP("dotnet is not on PATH: the ASP.NET Core interop test needs the .NET SDK");
-        const QString project = QFINDTESTDATA("interop/MessagesHub/MessagesHub.csproj");
-        QVERIFY(!project.isEmpty());
-        const QString outDir = QCoreApplication::applicationDirPath() + QStringLiteral("/interop-messageshub");
-        const QString dll = outDir + QStringLiteral("/bin/MessagesHub.dll");
-        if (!QFileInfo::exists(dll) || QFileInfo(dll).lastModified() < newestSource(QFileInfo(project).absolutePath())) {
-            QProcess build;
-            build.setProcessEnvironment(dotnetEnvironment());
-            build.setProcessChannelMode(QProcess::MergedChannels);
-            // --artifacts-path keeps obj/ out of the source tree; no build server may outlive the test.
-            build.start(dotnet, {"build", project, "-c", "Release", "-o", outDir + "/bin", "--artifacts-path",
-                                 outDir + "/artifacts", "--disable-build-servers", "-nologo", "-v:q"});
-            const bool finished = build.waitForFinished(BuildTimeoutMs);
-            QVERIFY2(finished && build.exitCode() == 0, build.readAll().constData());
-        }
-        m_hub.setProcessEnvironment(dotnetEnvironment());
-        connect(&m_hub, &QProcess::readyReadStandardOutput, this, [this] {
-            while (m_hub.canReadLine())
-                m_lines.append(QString::fromUtf8(m_hub.readLine()).trimmed());
-        });
-        m_hub.start(dotnet, {dll});
-        QTRY_VERIFY2_WITH_TIMEOUT(!m_lines.filter(QStringLiteral("LISTENING ")).isEmpty(),
-                                  m_hub.readAllStandardError().constData(), Timeout);
-        m_base = m_lines.filter(QStringLiteral("LISTENING ")).first().mid(10).replace("http", "ws");
+            QSKIP("needs the .NET SDK (dotnet) to build the ASP.NET Core hub");
+        const QString dll = builtDotnetApp(dotnet, QFINDTESTDATA("interop/MessagesHub/MessagesHub.csproj"));
+        QVERIFY(!dll.isEmpty());
+        m_hub = std::make_unique<ChildProcess>(dotnet, QStringList{dll});
+        QTRY_VERIFY2_WITH_TIMEOUT(!m_hub->after("LISTENING ").isEmpty(), qPrintable(m_hub->transcript()), Timeout);
+        m_base = m_hub->after("LISTENING ").first().replace(QLatin1String("http"), QLatin1String("ws"));
     }
 
-    void cleanupTestCase()
-    {
-        m_hub.terminate(); // ASP.NET Core shuts down on SIGTERM
-        if (!m_hub.waitForFinished(Timeout))
-            m_hub.kill();
-    }
+    void cleanupTestCase() { m_hub.reset(); }
 
     void conversation()
     {
@@ -171,7 +120,7 @@ private slots:
         c.hub.invoke(QStringLiteral("Explode"), "now");
         QVERIFY2(waitForRow(c.log, "RX 服务端关闭连接: Connection closed with an error\\. InvalidOperationException: "
                                    "cannot be written \\(允许重连\\)"), qPrintable(c.transcript()));
-        QVERIFY2(hubSaid("SUBSCRIBE " + connectionId(1) + " S"), qPrintable(m_lines.join('\n')));
+        QVERIFY2(hubSaid("SUBSCRIBE " + connectionId(1) + " S"), qPrintable(m_hub->transcript()));
         QVERIFY(hubSaid("DISCONNECTED " + connectionId(0)));
         c.hub.close();
     }
@@ -194,7 +143,7 @@ private slots:
         Client c;
         c.hub.setServerTimeout(800);
         QSignalSpy disconnected(&c.hub, &HubClient::disconnected);
-        const int connectionsBefore = int(connections().size());
+        const int connectionsBefore = int(m_hub->after("CONNECTED ").size());
         QVERIFY(open(c, QStringLiteral("/quiet")));
         QVERIFY(disconnected.wait(Timeout));
         QVERIFY2(logContains(&c.log, "SYS 服务端超时: 0.8 秒内没有收到任何消息，断开连接"), qPrintable(c.transcript()));
