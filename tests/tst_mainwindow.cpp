@@ -209,9 +209,8 @@ private slots:
         buttonWithRole(w, "send")->click();
         QTRY_COMPARE_WITH_TIMEOUT(hub.received, QStringList({HubProtocol::serverInvocation("M", "p"),
                                                              HubProtocol::streamInvocation("M", "p", 0)}), Timeout);
-        QCOMPARE(w.communication()->txBytes(), qint64(2));
         QVERIFY(cancel->isEnabled());
-        LanguageManager::instance().setLanguage(1);
+        LanguageManager::instance().setLanguage(1); // rows made from now on speak English
         hub.sendToAll(HubProtocol::streamItem("0", 5));
         QTRY_VERIFY_WITH_TIMEOUT(logContains(w.communication(), QStringLiteral("RX [stream #0] 5")), Timeout);
         LanguageManager::instance().setLanguage(0);
