@@ -366,16 +366,16 @@ bool HubClient::call(const QString& method, const QByteArray& payload,
     if (!isConnected())
         return false;
     const QString id = QString::number(n);
-    if (!awaitsAnswer)
+    if (!awaitsAnswer) {
         write(HubProtocol::serverInvocation(method, payload));
-    else if (type == HubProtocol::MessageType::StreamInvocation)
+    } else if (type == HubProtocol::MessageType::StreamInvocation) {
         write(HubProtocol::streamInvocation(method, payload, n));
-    else
+        setStreams(m_streams + QStringList{id});
+    } else {
         write(HubProtocol::clientInvocation(method, payload, n));
+    }
     if (awaitsAnswer)
         m_pendingCalls.insert(id, new qint64(m_clock.elapsed()));
-    if (type == HubProtocol::MessageType::StreamInvocation)
-        setStreams(m_streams + QStringList{id});
     m_log->logSystemMessage(QStringLiteral("[%1] -> %2").arg(method, QString::fromUtf8(payload)));
     m_log->countSent(payload.size());
     return true;
