@@ -19,7 +19,7 @@ class ClientOptions : public QObject
     Q_OBJECT
 
 public:
-    ClientOptions(HubClient* client, QObject* parent);
+    explicit ClientOptions(HubClient* client, QObject* parent);
 
     QWidget* createConnectionOptions(QWidget* parent);
     QWidget* createSendOptions(QWidget* parent);
