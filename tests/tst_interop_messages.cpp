@@ -60,7 +60,7 @@ class TestInteropMessages : public QObject
     // The id the hub gave its n-th connection (0-based), once it has said so.
     QString connectionId(int n)
     {
-        QTest::qWaitFor([&] { return m_hub->after("CONNECTED ").size() > n; }, Timeout);
+        (void)QTest::qWaitFor([&] { return m_hub->after("CONNECTED ").size() > n; }, Timeout);
         return m_hub->after("CONNECTED ").value(n);
     }
 
