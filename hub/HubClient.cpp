@@ -8,11 +8,13 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSslError>
+#include <QJsonValue>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 #include <limits>
+#include <memory>
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
@@ -44,6 +46,8 @@ QString withHint(QString text, const QString& hint)
         text.chop(1);
     return text + QStringLiteral("，") + hint;
 }
+// No round trip to show: the completion answers no call of this client.
+constexpr qint64 NoRoundTrip = -1;
 
 } // namespace
 
@@ -53,15 +57,26 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     , m_network(new QNetworkAccessManager(this))
     , m_keepAlive(new QTimer(this))
     , m_inboundTimer(new QTimer(this))
+    , m_serverTimeout(new QTimer(this))
+    , m_reconnectTimer(new QTimer(this))
 {
+    m_clock.start();
     m_keepAlive->setSingleShot(true);
     connect(m_keepAlive, &QTimer::timeout, this, [this] {
-        if (isConnected())
-            send(HubProtocol::pingRecord());
+        if (!isConnected())
+            return;
+        write(HubProtocol::pingRecord());
+        if (m_showPings)
+            m_log->logUncounted(LogEntry::TX, m_log->encodeText(m_log->pick(QStringLiteral("[心跳]"),
+                                                                           QStringLiteral("[ping]"))));
     });
     m_inboundTimer->setSingleShot(true);
     m_inboundTimer->setInterval(0);
     connect(m_inboundTimer, &QTimer::timeout, this, [this] { processInbound(m_inboundSliceNs); });
+    m_serverTimeout->setSingleShot(true);
+    connect(m_serverTimeout, &QTimer::timeout, this, &HubClient::onServerTimeout);
+    m_reconnectTimer->setSingleShot(true);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &HubClient::connectSocket);
 }
 
 HubClient::~HubClient()
@@ -75,15 +90,28 @@ HubClient::~HubClient()
 
 void HubClient::open(const QString& address)
 {
+    stopReconnecting();
+    m_openedAddress = address;
+    connectSocket();
+}
+
+void HubClient::connectSocket()
+{
     // An earlier attempt may still be pending: silence it so that its late
     // notifications cannot act on the new connection.
     discardSocket();
     abortNegotiation();
     m_keepAlive->stop();
+    m_serverTimeout->stop();
     m_connected = false;
     m_awaitingHandshake = false;
+    m_handshaken = false;
+    m_closeIsFinal = false;
+    // Completions of the earlier connection's calls can no longer come.
+    m_pendingCalls.clear();
+    setStreams({});
 
-    m_address = address;
+    m_address = m_openedAddress;
     m_token = m_options.accessToken.trimmed();
     m_redirects = 0;
     m_reportedCertificateErrors.clear();
@@ -95,7 +123,7 @@ void HubClient::open(const QString& address)
     if (m_options.negotiate)
         negotiate();
     else
-        openSocket(Negotiation::webSocketUrl(address, QString(), m_options.tokenInQuery ? m_token : QString()));
+        openSocket(Negotiation::webSocketUrl(m_address, QString(), m_options.tokenInQuery ? m_token : QString()));
 }
 
 void HubClient::negotiate()
@@ -189,7 +217,7 @@ void HubClient::onNegotiated(QNetworkReply* reply)
 void HubClient::failNegotiation(const QString& why)
 {
     m_log->logSystemMessage(QStringLiteral("协商失败: ") + why);
-    emit disconnected();
+    connectionLost(); // a failed reconnection attempt is followed by the next one
 }
 
 void HubClient::abortNegotiation()
@@ -267,9 +295,11 @@ void HubClient::reportCertificateErrors(const QList<QSslError>& errors)
 
 void HubClient::close()
 {
+    stopReconnecting();
     abortNegotiation();
     processInbound(NoBudget);
     m_keepAlive->stop();
+    m_serverTimeout->stop();
     m_awaitingHandshake = false;
     m_connected = false;
     if (!m_socket)
@@ -316,15 +346,61 @@ int HubClient::nextInvocationNumber()
 
 bool HubClient::invoke(const QString& method, const QByteArray& payload)
 {
-    const qint32 n = nextInvocationNumber();
+    return call(method, payload, HubProtocol::MessageType::Invocation);
+}
+
+bool HubClient::send(const QString& method, const QByteArray& payload)
+{
+    return call(method, payload, HubProtocol::MessageType::Invocation, false);
+}
+
+bool HubClient::stream(const QString& method, const QByteArray& payload)
+{
+    return call(method, payload, HubProtocol::MessageType::StreamInvocation);
+}
+
+bool HubClient::call(const QString& method, const QByteArray& payload,
+                     HubProtocol::MessageType type, bool awaitsAnswer)
+{
+    const qint32 n = awaitsAnswer ? nextInvocationNumber() : 0;
     if (!isConnected())
         return false;
-    send(HubProtocol::clientInvocation(method, payload, n));
+    const QString id = QString::number(n);
+    if (!awaitsAnswer) {
+        write(HubProtocol::serverInvocation(method, payload));
+    } else if (type == HubProtocol::MessageType::StreamInvocation) {
+        write(HubProtocol::streamInvocation(method, payload, n));
+        setStreams(m_streams + QStringList{id});
+    } else {
+        write(HubProtocol::clientInvocation(method, payload, n));
+    }
+    if (awaitsAnswer)
+        m_pendingCalls.insert(id, new qint64(m_clock.elapsed()));
     m_log->logSystemMessage(QStringLiteral("[%1] -> %2").arg(method, QString::fromUtf8(payload)));
+    m_log->countSent(payload.size());
     return true;
 }
 
-void HubClient::send(const QString& text)
+void HubClient::cancelStreams()
+{
+    if (!isConnected())
+        return;
+    for (const QString& id : std::as_const(m_streams)) {
+        write(HubProtocol::cancelInvocation(id));
+        m_log->logSystemMessage(m_log->pick(QStringLiteral("已取消流 #%1"), QStringLiteral("Stream #%1 cancelled")).arg(id));
+    }
+    setStreams({});
+}
+
+void HubClient::setStreams(const QStringList& ids)
+{
+    const bool wasActive = !m_streams.isEmpty();
+    m_streams = ids;
+    if (wasActive != !ids.isEmpty())
+        emit streamsActiveChanged(!ids.isEmpty());
+}
+
+void HubClient::write(const QString& text)
 {
     m_socket->sendTextMessage(text);
     // A hub drops a client that stays silent for its time-out (30 s by default on
@@ -334,7 +410,9 @@ void HubClient::send(const QString& text)
 
 void HubClient::sendSubscribe(const QString& name)
 {
-    send(HubProtocol::subscribeInvocation(name, QDateTime::currentMSecsSinceEpoch()));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    write(HubProtocol::subscribeInvocation(name, now));
+    m_pendingCalls.insert(QString::number(now), new qint64(m_clock.elapsed()));
     m_log->logSystemMessage(QStringLiteral("已订阅方法 ") + name);
 }
 
@@ -342,8 +420,9 @@ void HubClient::onSocketConnected()
 {
     m_connected = true;
     m_log->logSystemMessage(QStringLiteral("SignalR已连接"));
-    send(HubProtocol::handshakeRequest());
+    write(HubProtocol::handshakeRequest());
     m_awaitingHandshake = true;
+    m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
 }
 
@@ -365,6 +444,9 @@ void HubClient::reportError(QWebSocket* socket)
 
 void HubClient::queueMessage(const QString& message)
 {
+    // Any record shows the hub is alive, whenever the log gets round to it.
+    if (m_serverTimeout->isActive())
+        m_serverTimeout->start();
     m_inbound.append(message);
     m_inboundChars += message.size();
     // Past the backlog limit, handle messages as they come: the socket then reads no
@@ -412,6 +494,8 @@ void HubClient::discardSocket()
 
 void HubClient::onHandshakeSucceeded()
 {
+    m_handshaken = true;
+    m_reconnectAttempt = 0;
     m_log->logSystemMessage(QStringLiteral("SignalR协议握手成功"));
     for (const QString& name : std::as_const(m_subscriptions))
         sendSubscribe(name);
@@ -450,9 +534,7 @@ void HubClient::handleRecord(const HubProtocol::Record& record)
         onHandshakeSucceeded();
         break;
     case HubProtocol::RecordKind::Typed:
-        for (const QString& argument : record.arguments)
-            emit argumentReceived(argument);
-        m_log->logReceivedData(m_log->encodeText(record.text));
+        handleTyped(record);
         break;
     case HubProtocol::RecordKind::ErrorCompletion:
         m_log->logSystemMessage(QStringLiteral("调用错误: ") + record.text);
@@ -464,6 +546,103 @@ void HubClient::handleRecord(const HubProtocol::Record& record)
         m_log->logReceivedData(m_log->encodeText(record.text));
         break;
     }
+}
+
+void HubClient::handleTyped(const HubProtocol::Record& record)
+{
+    using HubProtocol::MessageType;
+    const QJsonValue id = record.object.value(QLatin1String("invocationId"));
+    const auto row = [this, &record](qint64 roundTripMs = NoRoundTrip) {
+        return m_log->encodeText(HubProtocol::describeTyped(record, m_log->englishTexts(), roundTripMs));
+    };
+    switch (MessageType(HubProtocol::messageType(record.object))) {
+    case MessageType::Ping:
+        if (m_showPings)
+            m_log->logUncounted(LogEntry::RX, row());
+        return;
+    case MessageType::Completion: {
+        const QString key = HubProtocol::valueText(id);
+        const std::unique_ptr<qint64> sentAt(id.isUndefined() ? nullptr : m_pendingCalls.take(key));
+        QStringList running = m_streams;
+        if (running.removeAll(key) > 0)
+            setStreams(running);
+        m_log->logReceivedData(row(sentAt ? m_clock.elapsed() - *sentAt : NoRoundTrip));
+        return;
+    }
+    case MessageType::Close:
+        m_log->logReceivedData(row());
+        m_closeIsFinal = !record.object.value(QLatin1String("allowReconnect")).toBool();
+        // The hub closes its end too; closing ours makes sure the drop is handled.
+        if (m_socket)
+            m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        return;
+    default:
+        break;
+    }
+    for (const QString& argument : record.arguments)
+        emit argumentReceived(argument);
+    m_log->logReceivedData(row());
+    // An invocation with an id asks this client for a result it has no handler for.
+    if (HubProtocol::messageType(record.object) == int(MessageType::Invocation) && !id.isUndefined()
+        && isConnected()) {
+        write(HubProtocol::completionError(id, QLatin1String(HubProtocol::NoClientResultError)));
+        m_log->logSystemMessage(m_log->pick(QStringLiteral("服务端请求客户端结果 (#%1)，已回复: %2"),
+                                            QStringLiteral("The hub asked for a client result (#%1); answered: %2"))
+                                    .arg(HubProtocol::valueText(id), QLatin1String(HubProtocol::NoClientResultError)));
+    }
+}
+
+void HubClient::onServerTimeout()
+{
+    processInbound(NoBudget);
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("服务端超时: %1 秒内没有收到任何消息，断开连接"),
+                                        QStringLiteral("Server timeout: nothing received for %1 s; closing the connection"))
+                                .arg(m_serverTimeoutMs / 1000.0));
+    discardSocket();
+    m_log->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    connectionLost();
+}
+
+void HubClient::setAutoReconnect(bool on)
+{
+    m_autoReconnect = on;
+    if (!on && m_reconnectTimer->isActive()) {
+        stopReconnecting();
+        emit disconnected();
+    }
+}
+
+void HubClient::stopReconnecting()
+{
+    m_reconnectTimer->stop();
+    m_reconnectAttempt = 0;
+}
+
+void HubClient::connectionLost()
+{
+    m_awaitingHandshake = false;
+    m_keepAlive->stop();
+    m_serverTimeout->stop();
+    m_connected = false;
+    // Only a connection that was established is resumed, or one being resumed already;
+    // a hub that closed for good stays closed.
+    const bool resume = m_autoReconnect && !m_closeIsFinal && (m_handshaken || m_reconnectAttempt > 0);
+    m_handshaken = false;
+    if (!resume) {
+        m_reconnectAttempt = 0;
+        emit disconnected();
+        return;
+    }
+    const int delay = m_reconnectDelays.isEmpty()
+                          ? 0
+                          : m_reconnectDelays.at(qMin<qsizetype>(m_reconnectAttempt, m_reconnectDelays.size() - 1));
+    ++m_reconnectAttempt;
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("自动重连: 第 %1 次尝试，%2 秒后"),
+                                        QStringLiteral("Auto-reconnect: attempt %1 in %2 s"))
+                                .arg(m_reconnectAttempt)
+                                .arg(delay / 1000.0));
+    m_reconnectTimer->start(delay);
+    emit reconnecting();
 }
 
 void HubClient::onSocketDisconnected()
@@ -495,8 +674,5 @@ void HubClient::onSocketDisconnected()
         m_socket->deleteLater();
         m_socket = nullptr;
     }
-    m_awaitingHandshake = false;
-    m_keepAlive->stop();
-    m_connected = false;
-    emit disconnected();
+    connectionLost();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCache>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -23,6 +24,13 @@ class QWebSocket;
 // subscribed name after each successful handshake, pings after quiet spells and logs
 // every record the hub sends through the CommunicationBase it is given.
 //
+// Every message type is interpreted (HubProtocol::describeTyped): completions are paired
+// with the calls this client sent, for their round trip; a hub asking for a client result
+// gets the official clients' "no result" answer so that its call does not hang; pings are
+// rows only on request. A hub silent for the server time-out is taken for gone. With
+// auto-reconnect on, a connection that drops without the user asking is opened again
+// after growing delays, unless the hub's close record forbids it.
+//
 // Received messages are queued and handled in time slices: the socket hands over
 // everything the kernel buffered in one go, thousands of messages in a flood. Whatever
 // was received is logged before a disconnection, a new attempt or a close.
@@ -42,19 +50,27 @@ public:
 
     // Opens `address` after the hub address rule (HubProtocol::normalizeHubUrl), with the
     // connect options set last; an attempt or connection still open is dropped silently
-    // first.
+    // first, and so is a pending reconnection.
     void open(const QString& address);
     void close();
     bool isConnected() const;
+    // Between a drop and the next connection while auto-reconnect is on.
+    bool isReconnecting() const { return m_reconnectAttempt > 0 && !m_connected; }
 
     // Names to subscribe to. Adding logs the subscription and, when connected, sends it.
     bool addSubscription(const QString& name);
     bool removeSubscription(const QString& name);
     QStringList subscriptions() const { return m_subscriptions; }
 
-    // Invokes `method` with the payload as its one string argument and logs the call.
-    // Every call takes the next invocation number, sent or not; false when not connected.
+    // Invokes `method` with the payload as its one string argument and logs the call;
+    // the TX counter counts the payload. invoke() and stream() take the next invocation
+    // number, sent or not; send() carries none, so no completion comes back. False when
+    // not connected.
     bool invoke(const QString& method, const QByteArray& payload);
+    bool send(const QString& method, const QByteArray& payload);
+    bool stream(const QString& method, const QByteArray& payload);
+    // Asks the hub to stop every stream of this client that is still running.
+    void cancelStreams();
 
     // Handles one received text message at once.
     void handleMessage(const QString& message);
@@ -71,12 +87,25 @@ public:
     void setNegotiateTimeout(int ms) { m_negotiateTimeoutMs = ms; }
     // How long received messages are handled before the event loop gets its turn again.
     void setInboundSliceNs(qint64 ns) { m_inboundSliceNs = ns; }
+    // Time without any record after which the hub is taken for gone; applies from the
+    // next connection.
+    void setServerTimeout(int ms) { m_serverTimeoutMs = ms; }
+    void setShowPings(bool on) { m_showPings = on; }
+    // Off by default. Switching it off while waiting to reconnect ends the wait.
+    void setAutoReconnect(bool on);
+    // Waits before the successive attempts after a drop; the last one repeats.
+    void setReconnectDelays(const QList<int>& ms) { m_reconnectDelays = ms; }
 
 signals:
     // The WebSocket opened; the handshake request has been sent.
     void connected();
-    // The connection ended or the attempt failed, without the user asking.
+    // The connection ended or the attempt failed, without the user asking, and no
+    // reconnection follows.
     void disconnected();
+    // The connection dropped and a new attempt is scheduled.
+    void reconnecting();
+    // Whether a stream this client asked for is running.
+    void streamsActiveChanged(bool active);
     // Each argument of an invocation the hub sent, as text, for the charts.
     void argumentReceived(const QString& text);
 
@@ -94,11 +123,19 @@ private:
     void reportError(QWebSocket* socket);
     void queueMessage(const QString& message);
     void processInbound(qint64 budgetNs);
+    void connectSocket();
     void discardSocket();
-    void send(const QString& text);
+    void write(const QString& text);
+    bool call(const QString& method, const QByteArray& payload, HubProtocol::MessageType type,
+              bool awaitsAnswer = true);
     void sendSubscribe(const QString& name);
     void onHandshakeSucceeded();
     void handleRecord(const HubProtocol::Record& record);
+    void handleTyped(const HubProtocol::Record& record);
+    void onServerTimeout();
+    void connectionLost();
+    void stopReconnecting();
+    void setStreams(const QStringList& ids);
     int nextInvocationNumber();
 
     CommunicationBase* m_log = nullptr;
@@ -116,6 +153,16 @@ private:
     QWebSocket* m_socket = nullptr;
     QTimer* m_keepAlive = nullptr;
     QTimer* m_inboundTimer = nullptr;
+    QTimer* m_serverTimeout = nullptr;
+    QTimer* m_reconnectTimer = nullptr;
+    // Send times, on m_clock, of the calls still waiting for their completion, by id;
+    // bounded so that a hub that never answers cannot grow it for ever.
+    QCache<QString, qint64> m_pendingCalls{MaxPendingCalls};
+    QElapsedTimer m_clock;
+    QStringList m_streams;
+    QString m_openedAddress; // what the user opened, for reconnecting
+    QList<int> m_reconnectDelays{0, 2000, 10000, 30000};
+    int m_reconnectAttempt = 0; // attempts since the last drop; 0 when not reconnecting
     QList<QString> m_inbound;
     qsizetype m_inboundChars = 0;
     QStringList m_subscriptions;
@@ -123,9 +170,17 @@ private:
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
     qint64 m_inboundSliceNs = DefaultInboundSliceNs;
+    int m_serverTimeoutMs = HubProtocol::ServerTimeoutMs;
+    bool m_showPings = false;
+    bool m_autoReconnect = false;
+    // This connection completed its handshake: a drop now is worth reconnecting after.
+    bool m_handshaken = false;
+    // The hub's close record forbade reconnecting.
+    bool m_closeIsFinal = false;
     // True from the handshake request until the first record answers it.
     bool m_awaitingHandshake = false;
     bool m_connected = false;
 
     static constexpr qint64 DefaultInboundSliceNs = 8'000'000;
+    static constexpr int MaxPendingCalls = 10000;
 };

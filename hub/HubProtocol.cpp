@@ -21,11 +21,12 @@ QJsonValue typeValue(MessageType type)
 
 // One invocation of the hub method `method` with a single string argument; the
 // invocation id is left out when empty (nothing then comes back).
-QString invocation(const QString& method, const QString& argument, const QString& invocationId)
+QString invocation(const QString& method, const QString& argument, const QString& invocationId,
+                   MessageType type = MessageType::Invocation)
 {
     QJsonObject object{{QStringLiteral("arguments"), QJsonArray{argument}},
                        {QStringLiteral("target"), method},
-                       {QStringLiteral("type"), typeValue(MessageType::Invocation)}};
+                       {QStringLiteral("type"), typeValue(type)}};
     if (!invocationId.isEmpty())
         object.insert(QStringLiteral("invocationId"), invocationId);
     return record(object);
@@ -63,6 +64,18 @@ QString serverInvocation(const QString& method, const QByteArray& payload)
 QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch)
 {
     return invocation(QStringLiteral("Subscribe"), method, QString::number(msecsSinceEpoch));
+}
+
+QString streamInvocation(const QString& method, const QByteArray& payload, qint32 invocationId)
+{
+    return invocation(method, QString::fromUtf8(payload), QString::number(invocationId),
+                      MessageType::StreamInvocation);
+}
+
+QString cancelInvocation(const QString& invocationId)
+{
+    return record(QJsonObject{{QStringLiteral("invocationId"), invocationId},
+                              {QStringLiteral("type"), typeValue(MessageType::CancelInvocation)}});
 }
 
 QString pingRecord()
@@ -114,6 +127,29 @@ QString negotiateResponse(int version, const QString& connectionId, const QStrin
     return compactJson(object);
 }
 
+QString completionEmpty(const QJsonValue& invocationId)
+{
+    return record(QJsonObject{{QStringLiteral("invocationId"), invocationId},
+                              {QStringLiteral("type"), typeValue(MessageType::Completion)}});
+}
+
+QString streamItem(const QJsonValue& invocationId, const QJsonValue& item)
+{
+    return record(QJsonObject{{QStringLiteral("invocationId"), invocationId},
+                              {QStringLiteral("item"), item},
+                              {QStringLiteral("type"), typeValue(MessageType::StreamItem)}});
+}
+
+QString closeRecord(const QString& error, bool allowReconnect)
+{
+    QJsonObject object{{QStringLiteral("type"), typeValue(MessageType::Close)}};
+    if (!error.isEmpty())
+        object.insert(QStringLiteral("error"), error);
+    if (allowReconnect)
+        object.insert(QStringLiteral("allowReconnect"), true);
+    return record(object);
+}
+
 int messageType(const QJsonObject& object)
 {
     const QJsonValue type = object.value(QLatin1String("type"));
@@ -161,11 +197,18 @@ Record classifyObject(const QJsonObject& object)
         record.kind = RecordKind::Typed;
         const QJsonValue target = object.value(QLatin1String("target"));
         const QJsonArray arguments = object.value(QLatin1String("arguments")).toArray();
+        QStringList texts;
         for (const QJsonValue& argument : arguments)
-            record.arguments.append(argumentText(argument));
+            texts.append(argumentText(argument));
         record.text = QStringLiteral("[%1](%2)")
                           .arg(target.isString() ? target.toString() : QString(),
-                               record.arguments.join(QLatin1String(", ")));
+                               texts.join(QLatin1String(", ")));
+        // Only what the hub sends as data reaches the charts.
+        const int type = messageType(object);
+        if (type == int(MessageType::Invocation))
+            record.arguments = texts;
+        else if (type == int(MessageType::StreamItem) && object.contains(QLatin1String("item")))
+            record.arguments.append(valueText(object.value(QLatin1String("item"))));
         return record;
     }
     if (object.contains(QLatin1String("invocationId"))) {
@@ -185,6 +228,68 @@ Record classifyObject(const QJsonObject& object)
             record.text = first.toString();
     }
     return record;
+}
+
+QString describeTyped(const Record& record, bool english, qint64 roundTripMs)
+{
+    const QJsonObject& object = record.object;
+    const auto pick = [english](const char* chinese, const char* inEnglish) {
+        return QString::fromUtf8(english ? inEnglish : chinese);
+    };
+    const QJsonValue idValue = object.value(QLatin1String("invocationId"));
+    const QString id = idValue.isUndefined() ? QStringLiteral("?") : valueText(idValue);
+    const int type = messageType(object);
+    switch (MessageType(type)) {
+    case MessageType::Invocation:
+        return record.text;
+    case MessageType::StreamItem:
+        return pick("[流 #%1] ", "[stream #%1] ").arg(id) + valueText(object.value(QLatin1String("item")));
+    case MessageType::Completion: {
+        const bool failed = object.contains(QLatin1String("error"));
+        QString row = (failed ? pick("[错误 #%1]", "[error #%1]") : pick("[结果 #%1]", "[result #%1]")).arg(id);
+        const QJsonValue value = object.value(failed ? QLatin1String("error") : QLatin1String("result"));
+        if (!value.isUndefined())
+            row += QLatin1Char(' ') + valueText(value);
+        if (roundTripMs >= 0)
+            row += QStringLiteral(" (%1 ms)").arg(roundTripMs);
+        return row;
+    }
+    case MessageType::StreamInvocation:
+    case MessageType::CancelInvocation:
+        return pick("服务端发来了只应由客户端发送的消息 (类型 %1): ",
+                    "The hub sent a message that only clients send (type %1): ")
+                   .arg(type)
+               + compactJson(object);
+    case MessageType::Ping:
+        return pick("[心跳]", "[ping]");
+    case MessageType::Close: {
+        QString row = pick("服务端关闭连接", "Hub closed the connection");
+        const QJsonValue error = object.value(QLatin1String("error"));
+        if (!error.isUndefined() && !error.isNull())
+            row += QStringLiteral(": ") + valueText(error);
+        return row + (object.value(QLatin1String("allowReconnect")).toBool()
+                          ? pick(" (允许重连)", " (reconnect allowed)")
+                          : pick(" (不允许重连)", " (reconnect not allowed)"));
+    }
+    }
+    return pick("未知消息类型 %1: ", "Unknown message type %1: ")
+               .arg(valueText(object.value(QLatin1String("type"))))
+           + compactJson(object);
+}
+
+QString valueText(const QJsonValue& value)
+{
+    if (value.isUndefined())
+        return QString();
+    if (value.isString())
+        return value.toString();
+    if (value.isObject())
+        return compactJson(value.toObject());
+    if (value.isArray())
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    // A scalar is written as the one element of an array, without the brackets.
+    const QByteArray json = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
 QString compactJson(const QJsonObject& object)

@@ -38,13 +38,23 @@ constexpr quint64 MaxMessageBytes = 64ull * 1024 * 1024;
 
 // Quiet time after which either end pings its peer: half the usual 30 s time-out.
 constexpr int KeepAliveIntervalMs = 15000;
+// Time without any record after which the client takes the hub for gone, as the official
+// clients do.
+constexpr int ServerTimeoutMs = 30000;
+
+// What the official clients answer when a hub asks them for a result they have no
+// handler for; the hub's call then fails at once instead of hanging.
+inline constexpr char NoClientResultError[] = "Client didn't provide a result.";
 
 // {"protocol":"json","version":1} and the separator, written as a literal.
 QString handshakeRequest();
 
 QString clientInvocation(const QString& method, const QByteArray& payload, qint32 invocationId);
+// Without an invocation id: the simulated hub's pushes and the client's fire-and-forget calls.
 QString serverInvocation(const QString& method, const QByteArray& payload);
 QString subscribeInvocation(const QString& method, qint64 msecsSinceEpoch);
+QString streamInvocation(const QString& method, const QByteArray& payload, qint32 invocationId);
+QString cancelInvocation(const QString& invocationId);
 
 // Keep-alive and handshake records of the protocol.
 QString pingRecord();                       // {"type":6}
@@ -56,6 +66,11 @@ QString handshakeError(const QString& error); // {"error":"..."}
 QString invocationRecord(const QString& target, const QJsonArray& arguments);
 QString completionResult(const QJsonValue& invocationId, const QJsonValue& result);
 QString completionError(const QJsonValue& invocationId, const QString& error);
+// The end of a stream, or of a call that returns nothing: neither result nor error.
+QString completionEmpty(const QJsonValue& invocationId);
+QString streamItem(const QJsonValue& invocationId, const QJsonValue& item);
+// "error" only when there is one, "allowReconnect" only when true, as ASP.NET Core writes it.
+QString closeRecord(const QString& error, bool allowReconnect);
 
 struct HandshakeRequest
 {
@@ -88,12 +103,22 @@ struct Record
     QJsonObject object;     // the parsed object; empty for raw text
     QString text;           // Typed: rendered "[target](args)"; Error: error text;
                             // Untyped: first argument string; Raw: the record itself
-    QStringList arguments;  // Typed only: one text per argument
+    QStringList arguments;  // Typed only: the texts for the charts, one per invocation
+                            // argument, or the item of a stream item
 };
 
 Record classify(const QString& record);
 // The same for an already parsed object (never Raw).
 Record classifyObject(const QJsonObject& object);
+
+// The log row of a typed record, for every message type (see the README's table). A
+// completion shows the round trip of the call it answers when roundTripMs >= 0 (this
+// client sent that call). A ping reads "[心跳]"; whether it is shown is the caller's choice.
+QString describeTyped(const Record& record, bool english, qint64 roundTripMs = -1);
+
+// The text of an invocation id, result, item or error as a row shows it: strings as they
+// are, anything else as compact JSON; empty when undefined.
+QString valueText(const QJsonValue& value);
 
 // Compact JSON of an object with sorted keys, as the program writes it.
 QString compactJson(const QJsonObject& object);

@@ -52,6 +52,8 @@ bool SimulatedHub::listen(quint16 port, const QString& path)
                                 .arg(path));
     m_log->logSystemMessage(
         QStringLiteral("可用方法: Send(msg), SendMessage(msg), Echo(msg), Broadcast(method, msg)"));
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("可用流: Counter(count, delayMs)"),
+                                        QStringLiteral("Streams: Counter(count, delayMs)")));
     return true;
 }
 
@@ -103,6 +105,20 @@ void SimulatedHub::disconnectPeer(const QString& identifier)
     for (const Peer& peer : std::as_const(m_peers)) {
         if (peer.identifier == identifier) {
             // The disconnection handling forgets the peer and logs the departure.
+            peer.socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            return;
+        }
+    }
+}
+
+void SimulatedHub::closePeer(const QString& identifier, const QString& error, bool allowReconnect)
+{
+    for (Peer& peer : m_peers) {
+        if (peer.identifier == identifier) {
+            m_log->logSystemMessage(m_log->pick(QStringLiteral("向 %1 发送关闭消息: %2"),
+                                                QStringLiteral("Close message sent to %1: %2"))
+                                        .arg(identifier, error));
+            sendToPeer(peer, HubProtocol::closeRecord(error, allowReconnect));
             peer.socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
             return;
         }
@@ -190,6 +206,10 @@ void SimulatedHub::onPeerText(QWebSocket* socket, const QString& message)
             socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
             return;
         }
+        if (type == int(HubProtocol::MessageType::StreamInvocation))
+            startStream(*peer, record.object);
+        else if (type == int(HubProtocol::MessageType::CancelInvocation))
+            cancelStream(*peer, record.object.value(QLatin1String("invocationId")));
         if (type != int(HubProtocol::MessageType::Invocation))
             continue;
         SimulatedHubMethods::Reply reply;
@@ -217,6 +237,50 @@ void SimulatedHub::sendToPeer(Peer& peer, const QString& text)
     peer.socket->sendTextMessage(text);
     if (peer.handshaken)
         peer.keepAlive->start();
+}
+
+void SimulatedHub::startStream(Peer& peer, const QJsonObject& invocation)
+{
+    const QJsonValue id = invocation.value(QLatin1String("invocationId"));
+    const QString key = HubProtocol::valueText(id);
+    SimulatedHubMethods::StreamPlan plan = SimulatedHubMethods::planStream(invocation);
+    if (plan.error.isEmpty() && peer.streams.contains(key))
+        plan.error = QStringLiteral("Invocation ID '%1' is already in use.").arg(key);
+    if (!plan.error.isEmpty()) {
+        sendToPeer(peer, HubProtocol::completionError(id, plan.error));
+        return;
+    }
+    // One item per tick, the first at once; the completion follows the last item.
+    QWebSocket* socket = peer.socket;
+    auto* timer = new QTimer(socket);
+    peer.streams.insert(key, timer);
+    connect(timer, &QTimer::timeout, this, [this, socket, timer, id, key, plan, next = 0]() mutable {
+        Peer* p = findPeer(socket);
+        if (!p)
+            return;
+        if (next < plan.count) {
+            sendToPeer(*p, HubProtocol::streamItem(id, next++));
+            timer->setInterval(plan.delayMs);
+        }
+        if (next < plan.count)
+            return;
+        sendToPeer(*p, HubProtocol::completionEmpty(id));
+        p->streams.remove(key);
+        timer->stop();
+        timer->deleteLater();
+    });
+    timer->start(0);
+}
+
+void SimulatedHub::cancelStream(Peer& peer, const QJsonValue& invocationId)
+{
+    QTimer* timer = peer.streams.take(HubProtocol::valueText(invocationId));
+    if (!timer)
+        return;
+    timer->stop();
+    timer->deleteLater();
+    // As ASP.NET Core does: the cancelled stream still completes, without an error.
+    sendToPeer(peer, HubProtocol::completionEmpty(invocationId));
 }
 
 void SimulatedHub::onPeerDisconnected(QWebSocket* socket)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,9 +17,10 @@ class QWebSocket;
 // The simulated hub: one local port (HttpFront) where applications under development
 // connect unchanged, negotiating first or not, on any path; it answers the JSON
 // handshake, the user's scripted replies (AutoReplyRules) and then the built-in hub
-// methods (SimulatedHubMethods), pings each handshaken client after quiet spells and
-// pushes what the user composes to every client or to one. Only what clients send is
-// logged, HTTP requests included; the hub's own answers are silent.
+// methods (SimulatedHubMethods) and the Counter stream (cancelled by CancelInvocation),
+// pings each handshaken client after quiet spells and pushes what the user composes to
+// every client or to one. Only what clients send is logged, HTTP requests included; the
+// hub's own answers are silent.
 //
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
@@ -43,6 +45,8 @@ public:
     bool sendTo(const QString& identifier, const QString& method, const QByteArray& payload);
     // Closes the client of that identifier; its departure is logged as usual.
     void disconnectPeer(const QString& identifier);
+    // The same after a close record with that error, as a hub that fails does.
+    void closePeer(const QString& identifier, const QString& error, bool allowReconnect = false);
     QStringList peerIdentifiers() const;
 
     void setKeepAliveInterval(int ms) { m_keepAliveMs = ms; }
@@ -61,6 +65,7 @@ private:
         QWebSocket* socket = nullptr;
         QString identifier;
         QTimer* keepAlive = nullptr;
+        QHash<QString, QTimer*> streams; // running streams by invocation id
         bool handshaken = false;
     };
 
@@ -68,6 +73,8 @@ private:
     void onPeerText(QWebSocket* socket, const QString& message);
     void onPeerDisconnected(QWebSocket* socket);
     void sendToPeer(Peer& peer, const QString& text);
+    void startStream(Peer& peer, const QJsonObject& invocation);
+    void cancelStream(Peer& peer, const QJsonValue& invocationId);
     Peer* findPeer(const QWebSocket* socket);
 
     CommunicationBase* m_log = nullptr;

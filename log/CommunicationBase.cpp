@@ -52,6 +52,17 @@ void CommunicationBase::setHexDisplay(bool on)
     emit displayChanged();
 }
 
+void CommunicationBase::countSent(qint64 bytes)
+{
+    m_txBytes += bytes;
+    emit countersUpdated();
+}
+
+void CommunicationBase::logUncounted(LogEntry::Direction direction, const QByteArray& payload)
+{
+    appendEntry(LogEntry(direction, payload, m_encoding));
+}
+
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
     return PayloadCodec::encodeString(text, m_encoding);

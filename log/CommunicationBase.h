@@ -26,6 +26,11 @@ public:
     void logSystemMessage(const QString& message);
     void logSentData(const QByteArray& payload);
     void logReceivedData(const QByteArray& payload);
+    // Bytes sent whose row says something else (the client's "[method] -> text" entry).
+    void countSent(qint64 bytes);
+    // A row in the colour of its direction that no counter sees: keep-alive pings, shown
+    // only to those who debug them.
+    void logUncounted(LogEntry::Direction direction, const QByteArray& payload);
 
     QByteArray encodeText(const QString& text) const;
     static QStringList supportedEncodings();
@@ -39,6 +44,13 @@ public:
     void setHexDisplay(bool on);
     void setAutoScroll(bool on) { m_autoScroll = on; }
     void setEncoding(const QString& name) { m_encoding = name; }
+    // The language of the entries the hub ends write from now on; earlier ones stay.
+    void setEnglishTexts(bool on) { m_englishTexts = on; }
+    bool englishTexts() const { return m_englishTexts; }
+    QString pick(const QString& chinese, const QString& english) const
+    {
+        return m_englishTexts ? english : chinese;
+    }
 
     bool showTimestamp() const { return m_showTimestamp; }
     bool autoScroll() const { return m_autoScroll; }
@@ -64,6 +76,7 @@ private:
     bool m_showTimestamp = true;
     bool m_autoScroll = true;
     bool m_hexDisplay = false;
+    bool m_englishTexts = false;
     QString m_encoding = QStringLiteral("UTF-8");
     qint64 m_txBytes = 0;
     qint64 m_rxBytes = 0;

@@ -16,6 +16,7 @@ inline constexpr QLatin1String Selection("#1E3A5F");
 inline constexpr QLatin1String PopupBackground("#0D1622");
 inline constexpr QLatin1String MenuBackground("#1F2937");
 inline constexpr QLatin1String Success("#10B981");
+inline constexpr QLatin1String Warning("#F59E0B");
 inline constexpr QLatin1String Danger("#EF4444");
 inline constexpr QLatin1String DangerHover("#F87171");
 

@@ -2,7 +2,11 @@
 // hub's first answer misread (error taken as success, typed or raw records swallowed),
 // records lost or mis-rendered when several arrive in one message, a refused address
 // reported twice or as a disconnection, a stale socket acting on a newer connection,
-// oversize messages accepted, and a client that never pings a quiet hub.
+// oversize messages accepted, a client that never pings a quiet hub, calls sent without
+// (or, fire-and-forget, with) an id or left out of the TX counter, completions not paired
+// with their calls, a hub's client-result request left hanging, streams not cancelled,
+// a silent hub never given up, and reconnection that ignores the hub's close record, does
+// not replay the subscriptions or happens when it is off.
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -123,6 +127,73 @@ private slots:
         QCOMPARE(f.logSince(before), expected);
     }
 
+    // Results, errors, items and round trips against a real hub: tst_interop_messages.
+    void callKindsAndAnswers()
+    {
+        Fixture f;
+        QVERIFY(f.connect());
+        QVERIFY(f.client.invoke(QStringLiteral("Echo"), "hi"));
+        QVERIFY(f.client.send(QStringLiteral("M"), "x"));
+        QVERIFY(f.client.stream(QStringLiteral("Counter"), "2,5"));
+        f.client.cancelStreams();
+        f.hub.sendToAll(HubProtocol::completionResult("99", 1) // a call this client never sent
+                        + QStringLiteral("{\"type\":1,\"invocationId\":\"h1\",\"target\":\"GetName\",\"arguments\":[]}\x1e"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.hub.received.size(), 5, Timeout);
+        QCOMPARE(f.hub.received, QStringList({HubProtocol::clientInvocation("Echo", "hi", 0),
+                                              HubProtocol::serverInvocation("M", "x"),
+                                              HubProtocol::streamInvocation("Counter", "2,5", 1),
+                                              HubProtocol::cancelInvocation("1"),
+                                              HubProtocol::completionError("h1", "Client didn't provide a result.")}));
+        QCOMPARE(f.log.txBytes(), qint64(2 + 1 + 3));
+        QVERIFY(logContains(&f.log, QStringLiteral("RX [结果 #99] 1")));
+    }
+
+    void dropsAndReconnects_data()
+    {
+        QTest::addColumn<QString>("ending"); // what the hub sends, or "silence"
+        QTest::addColumn<bool>("autoReconnect");
+        QTest::addColumn<bool>("reconnects");
+        QTest::addColumn<QString>("logged");
+        const QString allowing = HubProtocol::closeRecord(QStringLiteral("gone"), true);
+        QTest::newRow("close allowing reconnect") << allowing << true << true << "RX 服务端关闭连接: gone (允许重连)";
+        QTest::newRow("close forbidding it") << HubProtocol::closeRecord(QStringLiteral("bye"), false) << true
+                                             << false << "RX 服务端关闭连接: bye (不允许重连)";
+        QTest::newRow("silent hub") << "silence" << true << true << "SYS 服务端超时: 0.3 秒内没有收到任何消息，断开连接";
+        QTest::newRow("reconnect off") << allowing << false << false << "SYS SignalR连接已断开";
+    }
+
+    void dropsAndReconnects()
+    {
+        QFETCH(QString, ending);
+        QFETCH(bool, autoReconnect);
+        QFETCH(bool, reconnects);
+        QFETCH(QString, logged);
+        Fixture f;
+        f.client.setAutoReconnect(autoReconnect);
+        f.client.setReconnectDelays({0});
+        f.client.setServerTimeout(ending == QLatin1String("silence") ? 300 : 30000);
+        QVERIFY(f.client.addSubscription(QStringLiteral("S")));
+        QVERIFY(f.connect());
+        f.hub.sendToAll(Ack);
+        QTRY_COMPARE_WITH_TIMEOUT(f.hub.received.size(), 1, Timeout); // the subscription
+        f.hub.received.clear();
+        QSignalSpy disconnected(&f.client, &HubClient::disconnected);
+        if (ending != QLatin1String("silence"))
+            f.hub.sendToAll(ending);
+        if (!reconnects) {
+            QVERIFY(disconnected.wait(Timeout));
+            QVERIFY(!f.client.isReconnecting());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(f.hub.received.contains(Handshake), Timeout);
+            f.hub.sendToAll(Ack); // the old connection is gone: only the new one hears it
+            QTRY_COMPARE_WITH_TIMEOUT(f.hub.received.size(), 2, Timeout);
+            QVERIFY(f.hub.received.last().contains(QStringLiteral("[\"S\"]")));
+            QVERIFY(logContains(&f.log, QStringLiteral("SYS 自动重连: 第 1 次尝试，0 秒后")));
+            QCOMPARE(disconnected.size(), 0);
+        }
+        QVERIFY2(logContains(&f.log, logged), qPrintable(logLines(&f.log).join(QLatin1Char('\n'))));
+    }
+
     void argumentsReachTheCharts()
     {
         Fixture f;
@@ -200,7 +271,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.hub.received.count(HubProtocol::pingRecord()), 3, Timeout);
         // Three quiet spells, each ended by a ping: no sooner than the interval allows.
         QVERIFY(clock.elapsed() >= 3 * 150 - 50);
-        QVERIFY(logLines(&f.log).filter(QStringLiteral("\"type\":6")).isEmpty()); // pings are not logged
+        QVERIFY(logLines(&f.log).filter(QStringLiteral("心跳")).isEmpty()); // pings are not logged
+        // Unless asked for: then both sides' pings are rows, counted by neither counter.
+        f.client.setShowPings(true);
+        f.hub.sendToAll(HubProtocol::pingRecord());
+        QTRY_VERIFY_WITH_TIMEOUT(logContains(&f.log, QStringLiteral("RX [心跳]")), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(logContains(&f.log, QStringLiteral("TX [心跳]")), Timeout);
+        QCOMPARE(f.log.txBytes() + f.log.rxBytes(), qint64(0));
     }
 };
 

@@ -3,8 +3,9 @@
 // rules of the send editor, payload rules (hex, encodings, empty method) and where a send
 // goes in each mode, the client list not following the simulated hub, a send meant for
 // the selected client reaching others, auto replies added in the panel not reaching the
-// hub or invalid ones taken without a reason, texts set while running not following the
-// language, and connect settings not reaching the client.
+// hub or invalid ones taken without a reason, texts set while running (log rows
+// included) not following the language, connect settings not reaching the client, and
+// the client's call kinds, stream cancel button and auto-reconnect box not reaching it.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -187,6 +188,41 @@ private slots:
             return;
         QTRY_COMPARE_WITH_TIMEOUT(hub.received.size(), 1, Timeout);
         QCOMPARE(hub.received.first(), HubProtocol::clientInvocation(method, onWire.toUtf8(), 0));
+    }
+
+    void clientCallKinds()
+    {
+        RecordingHub hub;
+        QVERIFY(hub.listen());
+        SignalRWidget w;
+        QVERIFY(connectTo(w, hub));
+        hub.sendToAll(QStringLiteral("{}\x1e")); // handshaken: worth reconnecting to
+        child<QLineEdit>(w, "methodEdit")->setText(QStringLiteral("M"));
+        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("p"));
+        auto* stream = child<QCheckBox>(w, "streamCheck");
+        auto* fireAndForget = child<QCheckBox>(w, "fireAndForgetCheck");
+        auto* cancel = child<QPushButton>(w, "cancelStreamButton");
+        fireAndForget->setChecked(true);
+        buttonWithRole(w, "send")->click();
+        stream->setChecked(true); // the kinds exclude each other
+        QVERIFY(!fireAndForget->isChecked());
+        buttonWithRole(w, "send")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(hub.received, QStringList({HubProtocol::serverInvocation("M", "p"),
+                                                             HubProtocol::streamInvocation("M", "p", 0)}), Timeout);
+        QVERIFY(cancel->isEnabled());
+        LanguageManager::instance().setLanguage(1); // rows made from now on speak English
+        hub.sendToAll(HubProtocol::streamItem("0", 5));
+        QTRY_VERIFY_WITH_TIMEOUT(logContains(w.communication(), QStringLiteral("RX [stream #0] 5")), Timeout);
+        LanguageManager::instance().setLanguage(0);
+        cancel->click();
+        QTRY_COMPARE_WITH_TIMEOUT(hub.received.last(), HubProtocol::cancelInvocation("0"), Timeout);
+        QVERIFY(!cancel->isEnabled());
+
+        hub.received.clear();
+        child<QCheckBox>(w, "autoReconnectCheck")->setChecked(true);
+        hub.closeAll();
+        QTRY_VERIFY_WITH_TIMEOUT(hub.received.contains(HubProtocol::handshakeRequest()), Timeout);
+        QVERIFY(w.isRunning());
     }
 
     void clientListFollowsTheHub()

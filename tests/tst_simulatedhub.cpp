@@ -3,7 +3,9 @@
 // spread their arguments wrongly or are taken with invalid JSON, unsupported handshakes accepted, its own answers leaking into the
 // log or the counters, pings sent before the handshake, a close record ignored, peers
 // left in the list after leaving or a stop, departures logged out of order or not at
-// all, and a busy port reported as success.
+// all, a busy port reported as success, streams that run on after their cancellation, do
+// not complete or accept bad arguments, and a close record that does not reach the
+// chosen client.
 
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -104,6 +106,10 @@ private slots:
             << "{\"type\":1,\"invocationId\":\"5\",\"target\":\"Echo\",\"arguments\":[\"a\",\"b\"]}"
             << QStringList()
             << "{\"error\":\"Invocation provides 2 argument(s) but target expects 1.\",\"invocationId\":\"5\",\"type\":3}\x1e";
+        QTest::newRow("stream invoked as a call")
+            << "{\"type\":1,\"invocationId\":\"8\",\"target\":\"Counter\",\"arguments\":[2,10]}" << QStringList()
+            << "{\"error\":\"The client attempted to invoke the streaming 'Counter' method with a non-streaming "
+               "invocation.\",\"invocationId\":\"8\",\"type\":3}\x1e";
         QTest::newRow("broadcast to a non-string method")
             << "{\"type\":1,\"invocationId\":\"6\",\"target\":\"Broadcast\",\"arguments\":[1,\"m\"]}"
             << QStringList()
@@ -213,6 +219,36 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(push), Timeout);
         QCOMPARE(logLines(&f.log).last(), QStringLiteral("TX p"));
         QCOMPARE(f.log.txBytes(), qint64(1));
+    }
+
+    void streamsCancelAndClose()
+    {
+        using namespace HubProtocol;
+        Fixture f;
+        auto peer = f.handshakenPeer();
+        QVERIFY(peer);
+        // Stream 2 is cancelled before its first tick; a timer left running would flood.
+        peer->socket->sendTextMessage(streamInvocation("Counter", "2 0", 1) + streamInvocation("Counter", "1000000,0", 2)
+                                      + cancelInvocation("2") + streamInvocation("Echo", "x", 3)
+                                      + streamInvocation("Counter", "5", 4));
+        QTRY_VERIFY_WITH_TIMEOUT(peer->received.contains(completionEmpty("1")), Timeout);
+        peer->socket->sendTextMessage(clientInvocation("Echo", "e", 5));
+        QTRY_VERIFY_WITH_TIMEOUT(peer->received.contains(completionResult("5", "e")), Timeout);
+        const auto recordsOf = [&](const char* id) {
+            return peer->received.filter(QStringLiteral("\"invocationId\":\"%1\"").arg(QLatin1String(id)));
+        };
+        QCOMPARE(recordsOf("1"), QStringList({streamItem("1", 0), streamItem("1", 1), completionEmpty("1")}));
+        QCOMPARE(recordsOf("2"), QStringList({completionEmpty("2")}));
+        QCOMPARE(recordsOf("3"), QStringList({completionError("3", "The client attempted to invoke the "
+                                                                   "non-streaming 'Echo' method with a streaming invocation.")}));
+        QCOMPARE(recordsOf("4"), QStringList({completionError("4", "Counter expects a count and a delay in ms: 5, 200 or \"5,200\".")}));
+
+        peer->received.clear();
+        const QString identifier = peer->identifier();
+        f.hub.closePeer(identifier, QStringLiteral("bye"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(peer->socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+        QCOMPARE(peer->received, QStringList({closeRecord("bye", true)}));
+        QVERIFY(logContains(&f.log, "SYS 向 " + identifier + " 发送关闭消息: bye"));
     }
 
     void pingsOnlyHandshakenQuietClients()

@@ -124,6 +124,16 @@ constexpr Row Rows[] = {
     {"复制十六进制", "Copy Hex"},
     {"文本", "Text"},
     {"十六进制", "Hex"},
+    // The whole conversation: client call kinds, keep-alive, reconnect, closing a client.
+    {"自动重连", "Auto-reconnect"},
+    {"显示心跳", "Show pings"},
+    {"单向发送", "Fire-and-forget"},
+    {"流式调用", "Stream"},
+    {"取消流", "Cancel stream"},
+    {"发送关闭消息...", "Send close message..."},
+    {"发送关闭消息(允许重连)...", "Send close message (reconnect allowed)..."},
+    {"关闭客户端", "Close client"},
+    {"错误信息:", "Error text:"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

@@ -10,10 +10,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +30,7 @@
 #include "AdBanner.h"
 #include "AutoReplyPanel.h"
 #include "ChartEngine.h"
+#include "ClientOptions.h"
 #include "CommunicationBase.h"
 #include "ConnectionOptionsPanel.h"
 #include "Documentation.h"
@@ -78,11 +81,15 @@ SignalRWidget::SignalRWidget(QWidget* parent)
     , m_comm(new CommunicationBase(this))
     , m_client(new HubClient(m_comm, this))
     , m_hub(new SimulatedHub(m_comm, this))
+    , m_clientOptions(new ClientOptions(m_client, this))
     , m_autoSendTimer(new QTimer(this))
 {
+    m_comm->setEnglishTexts(LanguageManager::instance().isEnglish());
     connect(m_autoSendTimer, &QTimer::timeout, this, &SignalRWidget::sendData);
     connect(m_client, &HubClient::connected, this, &SignalRWidget::onWsConnected);
     connect(m_client, &HubClient::disconnected, this, &SignalRWidget::onWsDisconnected);
+    // Still "running" while reconnecting, so that "断开" stops the attempts.
+    connect(m_client, &HubClient::reconnecting, this, [this] { setRunning(true); });
     connect(m_client, &HubClient::argumentReceived, this, &SignalRWidget::feedChartData);
     setupUI();
     connect(m_hub, &SimulatedHub::peerJoined, m_clientList,
@@ -134,6 +141,7 @@ void SignalRWidget::setupUI()
     language.addListener(this, [this] {
         applyLanguage(this);
         m_logView->setEnglish(LanguageManager::instance().isEnglish());
+        m_comm->setEnglishTexts(LanguageManager::instance().isEnglish());
         // The walk restores the status text remembered at the first switch, which may
         // belong to an earlier connection state.
         if (m_statusShown)
@@ -243,6 +251,7 @@ QWidget* SignalRWidget::createControlPanel()
     m_clientList->setObjectName(QStringLiteral("clientList"));
     m_clientList->setMinimumHeight(60);
     m_clientList->setMaximumHeight(120);
+    m_clientList->setContextMenuPolicy(Qt::CustomContextMenu);
     clientsLayout->addWidget(m_clientList);
     auto* disconnectClientButton = new QPushButton(QStringLiteral("断开选中客户端"), m_clientsGroup);
     disconnectClientButton->setObjectName(QStringLiteral("dangerButton"));
@@ -264,6 +273,7 @@ QWidget* SignalRWidget::createControlPanel()
         if (QListWidgetItem* item = m_clientList->currentItem())
             m_hub->disconnectPeer(item->text());
     });
+    connect(m_clientList, &QListWidget::customContextMenuRequested, this, &SignalRWidget::showClientMenu);
 
     column->resize(column->sizeHint());
     return column;
@@ -282,6 +292,7 @@ QGroupBox* SignalRWidget::createConnectionGroup(QWidget* parent)
     addLabelled(clientLayout, QStringLiteral("Hub 地址"), m_hubUrlEdit);
     m_connectOptions = new ConnectionOptionsPanel(m_clientSettings);
     clientLayout->addWidget(m_connectOptions);
+    clientLayout->addWidget(m_clientOptions->createConnectionOptions(m_clientSettings));
     layout->addWidget(m_clientSettings);
 
     m_serverSettings = new QWidget(group);
@@ -410,6 +421,8 @@ QWidget* SignalRWidget::createSendArea()
     optionRow->addStretch();
     optionRow->addWidget(sendButton);
     layout->addLayout(optionRow);
+    m_clientSendOptions = m_clientOptions->createSendOptions(group);
+    layout->addWidget(m_clientSendOptions);
 
     auto* autoRow = new QHBoxLayout;
     m_autoSendCheck = addCheck(autoRow, group, QStringLiteral("自动发送"), false);
@@ -480,6 +493,7 @@ void SignalRWidget::onModeToggled(bool clientChecked)
     m_clientsGroup->setVisible(!clientChecked);
     m_autoReplyPanel->setVisible(!clientChecked);
     m_selectedOnlyCheck->setVisible(!clientChecked);
+    m_clientSendOptions->setVisible(clientChecked);
     m_serverMode = !clientChecked;
     updateConnectButton();
     if (QWidget* column = m_controlScroll->widget())
@@ -517,7 +531,10 @@ void SignalRWidget::updateStatusLabel()
     m_statusShown = true;
     const bool english = LanguageManager::instance().isEnglish();
     const QString style = QStringLiteral("font-size: 13px; color: %1; background: transparent;");
-    if (m_running) {
+    if (m_running && m_client->isReconnecting()) {
+        m_statusLabel->setText(english ? QStringLiteral("◐ Reconnecting") : QStringLiteral("🟡 重连中"));
+        m_statusLabel->setStyleSheet(style.arg(Palette::Warning));
+    } else if (m_running) {
         m_statusLabel->setText(english ? QStringLiteral("🟢 Connected") : QStringLiteral("🟢 已连接"));
         m_statusLabel->setStyleSheet(style.arg(Palette::Success));
     } else {
@@ -621,7 +638,7 @@ void SignalRWidget::sendData()
     if (payload.isEmpty())
         return;
     if (!m_serverMode) {
-        m_client->invoke(method, payload);
+        m_clientOptions->call(method, payload);
     } else if (!m_selectedOnlyCheck->isChecked()) {
         m_hub->broadcast(method, payload);
     } else {
@@ -631,6 +648,27 @@ void SignalRWidget::sendData()
     }
     if (m_windowSettings)
         m_windowSettings->remember(RecentMethodsKey, method);
+}
+
+void SignalRWidget::showClientMenu(const QPoint& position)
+{
+    QListWidgetItem* item = m_clientList->itemAt(position);
+    if (!item)
+        return;
+    const QString identifier = item->text();
+    const LanguageManager& language = LanguageManager::instance();
+    QMenu menu(this);
+    QAction* forGood = menu.addAction(language.translate(QStringLiteral("发送关闭消息...")));
+    QAction* resumable = menu.addAction(language.translate(QStringLiteral("发送关闭消息(允许重连)...")));
+    QAction* chosen = menu.exec(m_clientList->viewport()->mapToGlobal(position));
+    if (chosen != forGood && chosen != resumable)
+        return;
+    bool ok = false;
+    const QString error = QInputDialog::getText(this, language.translate(QStringLiteral("关闭客户端")),
+                                                language.translate(QStringLiteral("错误信息:")),
+                                                QLineEdit::Normal, QString(), &ok);
+    if (ok)
+        m_hub->closePeer(identifier, error, chosen == resumable);
 }
 
 bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)

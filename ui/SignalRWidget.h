@@ -4,6 +4,7 @@
 
 class AutoReplyPanel;
 class ChartEngine;
+class ClientOptions;
 class CommunicationBase;
 class ConnectionOptionsPanel;
 class HubClient;
@@ -76,6 +77,7 @@ private:
     QWidget* createWorkArea();
     QWidget* createSendArea();
     void onModeToggled(bool clientChecked);
+    void showClientMenu(const QPoint& position);
     void setRunning(bool running);
     void updateConnectButton();
     void updateStatusLabel();
@@ -85,6 +87,8 @@ private:
     CommunicationBase* m_comm = nullptr;
     HubClient* m_client = nullptr;
     SimulatedHub* m_hub = nullptr;
+    ClientOptions* m_clientOptions = nullptr;
+    QWidget* m_clientSendOptions = nullptr;
     QTimer* m_autoSendTimer = nullptr;
     ChartEngine* m_chartEngine = nullptr;
     LogViewWidget* m_logView = nullptr;
