@@ -231,12 +231,18 @@ void ChartEngine::setupChart()
 {
     auto* chart = new QChart();
     chart->setTitle(QStringLiteral("数据可视化"));
-    applyChartStyle(chart);
     // Every refresh replaces the points; animated, each would replay from the start.
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->addAxis(createTimeAxis(), Qt::AlignBottom);
+    auto* timeAxis = createTimeAxis();
+    chart->addAxis(timeAxis, Qt::AlignBottom);
     chart->addAxis(createValueAxis(), Qt::AlignLeft);
+    // Styled after the axes exist, and with a real time range: an axis without one is not
+    // drawn, so the tab would show no time axis until charts are enabled.
+    applyChartStyle(chart);
+    const qint64 nowMsecs = QDateTime::currentMSecsSinceEpoch();
+    timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(nowMsecs - qint64(m_timeWindowSecs) * 1000),
+                       QDateTime::fromMSecsSinceEpoch(nowMsecs));
 
     chartView = new QChartView(chart, this);
     chartView->setRenderHint(QPainter::Antialiasing);

@@ -5,6 +5,7 @@
 // connect settings and the negotiate steps in its log.
 // Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,6 +152,17 @@ int main(int argc, char* argv[])
             QTest::qWait(700);
             client.grab().save(out + QStringLiteral("/chart-%1.png").arg(QLatin1String(names[i])));
         }
+        // A new window's chart tab before charts are enabled.
+        SignalRWidget idle;
+        idle.show();
+        idle.findChild<QTabWidget*>()->setCurrentIndex(1);
+        QTest::qWait(300);
+        idle.grab().save(out + QStringLiteral("/chart-idle.png"));
+        auto* language = idle.findChild<QComboBox*>(QStringLiteral("languageCombo"));
+        language->showPopup();
+        QTest::qWait(300);
+        language->view()->window()->grab().save(out + QStringLiteral("/language-popup.png"));
+        language->hidePopup();
         // Both modes in English, and the client at the smallest window size.
         LanguageManager::instance().setLanguage(1);
         client.findChild<QTabWidget*>()->setCurrentIndex(0);

@@ -177,10 +177,12 @@ QWidget* SignalRWidget::createHeader()
     docButton->setObjectName(QStringLiteral("docButton"));
     docButton->setCursor(Qt::PointingHandCursor);
     docButton->setFixedHeight(HeaderControlHeight);
-    // min-height: the theme's minimum for buttons would make it taller than its neighbour.
+    // The height is in the sheet too: a sheet's minimum (the theme's for buttons) overrides
+    // a fixed height.
     docButton->setStyleSheet(QStringLiteral(
         "QPushButton { background: transparent; color: %1; border: 1px solid %2; "
-        "border-radius: 3px; padding: 2px 8px; font-size: 11px; min-height: 0px; } QPushButton:hover { "
+        "border-radius: 3px; padding: 2px 8px; font-size: 11px; min-height: 18px; max-height: 18px; } "
+        "QPushButton:hover { "
         "border-color: %3; color: %4; }")
                                  .arg(Palette::TextMuted, Palette::Border, Palette::Link,
                                       Palette::Accent));
@@ -515,7 +517,7 @@ void SignalRWidget::updateConnectButton()
         m_connectButton->setText(QStringLiteral("断开"));
         m_connectButton->setStyleSheet(
             QStringLiteral("QPushButton { background-color: %1; color: white; font-weight: 600; "
-                           "border: none; border-radius: 4px; padding: 4px 20px; }"
+                           "border: none; border-radius: 4px; padding: 4px 20px; min-height: 28px; max-height: 28px; }"
                            "QPushButton:hover { background-color: %2; }")
                 .arg(Palette::Danger, Palette::DangerHover));
         m_connectButton->setFixedHeight(36);
