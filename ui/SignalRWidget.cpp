@@ -423,8 +423,6 @@ QWidget* SignalRWidget::createSendArea()
     optionRow->addStretch();
     optionRow->addWidget(sendButton);
     layout->addLayout(optionRow);
-    m_clientSendOptions = m_clientOptions->createSendOptions(group);
-    layout->addWidget(m_clientSendOptions);
 
     auto* autoRow = new QHBoxLayout;
     m_autoSendCheck = addCheck(autoRow, group, QStringLiteral("自动发送"), false);
@@ -437,6 +435,10 @@ QWidget* SignalRWidget::createSendArea()
     m_intervalSpin->setSuffix(QStringLiteral(" ms"));
     autoRow->addWidget(new QLabel(QStringLiteral("间隔:"), group));
     autoRow->addWidget(m_intervalSpin);
+    // The client's call kinds share the row: on a small screen every row taken from the
+    // send area is a row more of the log.
+    m_clientSendOptions = m_clientOptions->createSendOptions(group);
+    autoRow->addWidget(m_clientSendOptions);
     autoRow->addStretch();
     layout->addLayout(autoRow);
 
