@@ -8,6 +8,8 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSslError>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QTimer>
 #include <QUrl>
@@ -18,6 +20,7 @@
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
+#include "MessagePackCodec.h"
 
 namespace {
 
@@ -238,6 +241,7 @@ void HubClient::openSocket(const QString& url)
     connect(socket, &QWebSocket::connected, this, &HubClient::onSocketConnected);
     connect(socket, &QWebSocket::disconnected, this, &HubClient::onSocketDisconnected);
     connect(socket, &QWebSocket::textMessageReceived, this, &HubClient::queueMessage);
+    connect(socket, &QWebSocket::binaryMessageReceived, this, &HubClient::queueFrame);
     // Qt 6.4 names the signal error(); errorOccurred arrived in 6.5.
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this, socket] { reportError(socket); });
@@ -366,13 +370,14 @@ bool HubClient::call(const QString& method, const QByteArray& payload,
     if (!isConnected())
         return false;
     const QString id = QString::number(n);
+    const QJsonValue typed = m_messagePack ? MessagePackCodec::argumentValue(payload) : QJsonValue();
     if (!awaitsAnswer) {
-        write(HubProtocol::serverInvocation(method, payload));
+        write(HubProtocol::serverInvocation(method, payload), typed);
     } else if (type == HubProtocol::MessageType::StreamInvocation) {
-        write(HubProtocol::streamInvocation(method, payload, n));
+        write(HubProtocol::streamInvocation(method, payload, n), typed);
         setStreams(m_streams + QStringList{id});
     } else {
-        write(HubProtocol::clientInvocation(method, payload, n));
+        write(HubProtocol::clientInvocation(method, payload, n), typed);
     }
     if (awaitsAnswer)
         m_pendingCalls.insert(id, new qint64(m_clock.elapsed()));
@@ -400,9 +405,17 @@ void HubClient::setStreams(const QStringList& ids)
         emit streamsActiveChanged(!ids.isEmpty());
 }
 
-void HubClient::write(const QString& text)
+void HubClient::write(const QString& record, const QJsonValue& argument)
 {
-    m_socket->sendTextMessage(text);
+    if (!m_messagePack) {
+        m_socket->sendTextMessage(record);
+    } else if (argument.isUndefined()) {
+        m_socket->sendBinaryMessage(MessagePackCodec::fromJsonRecords(record));
+    } else {
+        QJsonObject message = HubProtocol::classify(HubProtocol::splitRecords(record).value(0)).object;
+        message.insert(QLatin1String("arguments"), QJsonArray{argument});
+        m_socket->sendBinaryMessage(MessagePackCodec::framed(MessagePackCodec::encode(message)));
+    }
     // A hub drops a client that stays silent for its time-out (30 s by default on
     // ASP.NET Core): ping after every quiet spell.
     m_keepAlive->start(m_keepAliveMs);
@@ -420,7 +433,11 @@ void HubClient::onSocketConnected()
 {
     m_connected = true;
     m_log->logSystemMessage(QStringLiteral("SignalR已连接"));
-    write(HubProtocol::handshakeRequest());
+    m_messagePack = m_useMessagePack;
+    // The handshake is JSON text in both protocols, as the official clients send it.
+    m_socket->sendTextMessage(HubProtocol::handshakeRequest(m_messagePack ? HubProtocol::MessagePackProtocolName
+                                                                          : HubProtocol::JsonProtocolName));
+    m_keepAlive->start(m_keepAliveMs);
     m_awaitingHandshake = true;
     m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
@@ -460,20 +477,44 @@ void HubClient::queueMessage(const QString& message)
         m_inboundTimer->start();
 }
 
+void HubClient::queueFrame(const QByteArray& frame)
+{
+    if (m_serverTimeout->isActive())
+        m_serverTimeout->start();
+    m_inboundFrames.append(frame);
+    m_inboundChars += frame.size();
+    while (m_inboundFrames.size() > MaxInboundBacklog || m_inboundChars > MaxInboundBacklogChars) {
+        const QByteArray oldest = m_inboundFrames.takeFirst();
+        m_inboundChars -= oldest.size();
+        handleFrame(oldest);
+    }
+    if (!m_inboundFrames.isEmpty() && !m_inboundTimer->isActive())
+        m_inboundTimer->start();
+}
+
 void HubClient::processInbound(qint64 budgetNs)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!m_inbound.isEmpty()) {
-        const QString message = m_inbound.takeFirst();
-        m_inboundChars -= message.size();
-        handleMessage(message);
+    // Text first: on a MessagePack connection only the handshake answer may come as text,
+    // and it comes before any binary frame.
+    while (!m_inbound.isEmpty() || !m_inboundFrames.isEmpty()) {
+        if (!m_inbound.isEmpty()) {
+            const QString message = m_inbound.takeFirst();
+            m_inboundChars -= message.size();
+            handleMessage(message);
+        } else {
+            const QByteArray frame = m_inboundFrames.takeFirst();
+            m_inboundChars -= frame.size();
+            handleFrame(frame);
+        }
         if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs)
             break;
     }
-    if (m_inbound.isEmpty()) {
+    if (m_inbound.isEmpty() && m_inboundFrames.isEmpty()) {
         m_inboundTimer->stop();
         m_inbound = QList<QString>(); // give back what a burst grew it to
+        m_inboundFrames = QList<QByteArray>();
         m_inboundChars = 0;
     } else {
         m_inboundTimer->start();
@@ -496,7 +537,8 @@ void HubClient::onHandshakeSucceeded()
 {
     m_handshaken = true;
     m_reconnectAttempt = 0;
-    m_log->logSystemMessage(QStringLiteral("SignalR协议握手成功"));
+    m_log->logSystemMessage(QStringLiteral("SignalR协议握手成功")
+                            + (m_messagePack ? QStringLiteral(" (MessagePack)") : QString()));
     for (const QString& name : std::as_const(m_subscriptions))
         sendSubscribe(name);
 }
@@ -527,14 +569,34 @@ void HubClient::handleMessage(const QString& message)
     }
 }
 
-void HubClient::handleRecord(const HubProtocol::Record& record)
+void HubClient::handleFrame(const QByteArray& frame)
+{
+    // A JSON connection reads no binary frames, as before MessagePack was offered.
+    if (!m_messagePack)
+        return;
+    QByteArray messages = frame;
+    // ASP.NET Core answers the handshake in a binary frame, and may put the first
+    // messages after the answer's separator in the same one.
+    if (m_awaitingHandshake) {
+        const qsizetype end = frame.indexOf(char(HubProtocol::RecordSeparator)) + 1;
+        handleMessage(QString::fromUtf8(end > 0 ? frame.left(end) : frame));
+        messages = end > 0 ? frame.mid(end) : QByteArray();
+    }
+    const MessagePackCodec::Frame read = MessagePackCodec::read(messages);
+    for (const MessagePackCodec::Message& message : read.messages)
+        handleRecord(HubProtocol::classifyObject(message.message, HubProtocol::Scalars::Shown), message.wire);
+    if (!read.error.isEmpty())
+        m_log->logDecoded(LogEntry::RX, read.rest, MessagePackCodec::errorRow(read.error, m_log->englishTexts()));
+}
+
+void HubClient::handleRecord(const HubProtocol::Record& record, const QByteArray& wire)
 {
     switch (record.kind) {
     case HubProtocol::RecordKind::HandshakeAck:
         onHandshakeSucceeded();
         break;
     case HubProtocol::RecordKind::Typed:
-        handleTyped(record);
+        handleTyped(record, wire);
         break;
     case HubProtocol::RecordKind::ErrorCompletion:
         m_log->logSystemMessage(QStringLiteral("调用错误: ") + record.text);
@@ -548,17 +610,24 @@ void HubClient::handleRecord(const HubProtocol::Record& record)
     }
 }
 
-void HubClient::handleTyped(const HubProtocol::Record& record)
+void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray& wire)
 {
     using HubProtocol::MessageType;
     const QJsonValue id = record.object.value(QLatin1String("invocationId"));
-    const auto row = [this, &record](qint64 roundTripMs = NoRoundTrip) {
-        return m_log->encodeText(HubProtocol::describeTyped(record, m_log->englishTexts(), roundTripMs));
+    // A JSON record's row is its text; a MessagePack message's keeps the bytes it came as.
+    const auto logRow = [this, &record, &wire](qint64 roundTripMs = NoRoundTrip, bool counted = true) {
+        const QString text = HubProtocol::describeTyped(record, m_log->englishTexts(), roundTripMs);
+        if (!wire.isEmpty())
+            m_log->logDecoded(LogEntry::RX, wire, text, counted);
+        else if (counted)
+            m_log->logReceivedData(m_log->encodeText(text));
+        else
+            m_log->logUncounted(LogEntry::RX, m_log->encodeText(text));
     };
     switch (MessageType(HubProtocol::messageType(record.object))) {
     case MessageType::Ping:
         if (m_showPings)
-            m_log->logUncounted(LogEntry::RX, row());
+            logRow(NoRoundTrip, false);
         return;
     case MessageType::Completion: {
         const QString key = HubProtocol::valueText(id);
@@ -566,11 +635,11 @@ void HubClient::handleTyped(const HubProtocol::Record& record)
         QStringList running = m_streams;
         if (running.removeAll(key) > 0)
             setStreams(running);
-        m_log->logReceivedData(row(sentAt ? m_clock.elapsed() - *sentAt : NoRoundTrip));
+        logRow(sentAt ? m_clock.elapsed() - *sentAt : NoRoundTrip);
         return;
     }
     case MessageType::Close:
-        m_log->logReceivedData(row());
+        logRow();
         m_closeIsFinal = !record.object.value(QLatin1String("allowReconnect")).toBool();
         // The hub closes its end too; closing ours makes sure the drop is handled.
         if (m_socket)
@@ -581,7 +650,7 @@ void HubClient::handleTyped(const HubProtocol::Record& record)
     }
     for (const QString& argument : record.arguments)
         emit argumentReceived(argument);
-    m_log->logReceivedData(row());
+    logRow();
     // An invocation with an id asks this client for a result it has no handler for.
     if (HubProtocol::messageType(record.object) == int(MessageType::Invocation) && !id.isUndefined()
         && isConnected()) {

@@ -20,7 +20,7 @@ class QTimer;
 class QWebSocket;
 
 // The hub client end of the protocol. It opens a WebSocket to a hub (first negotiating,
-// following redirects, when the ConnectOptions ask for it), sends the JSON handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
+// following redirects, when the ConnectOptions ask for it), sends the handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
 // subscribed name after each successful handshake, pings after quiet spells and logs
 // every record the hub sends through the CommunicationBase it is given.
 //
@@ -30,6 +30,11 @@ class QWebSocket;
 // rows only on request. A hub silent for the server time-out is taken for gone. With
 // auto-reconnect on, a connection that drops without the user asking is opened again
 // after growing delays, unless the hub's close record forbids it.
+//
+// With setMessagePack() the handshake asks for MessagePack and everything after its
+// answer travels in binary frames (MessagePackCodec): rows, charts and pairing work as for
+// JSON, each row keeping the bytes it came as for the hex view, and a typed send goes out
+// as the JSON value it spells.
 //
 // Received messages are queued and handled in time slices: the socket hands over
 // everything the kernel buffered in one go, thousands of messages in a flood. Whatever
@@ -74,6 +79,14 @@ public:
 
     // Handles one received text message at once.
     void handleMessage(const QString& message);
+    // The same for a binary frame: MessagePack messages, after the handshake answer while
+    // that is awaited. Each message is a row that keeps its bytes, length prefix included;
+    // one that cannot be read is one error row, and the connection goes on.
+    void handleFrame(const QByteArray& frame);
+
+    // Speak MessagePack instead of JSON from the next connection on.
+    void setMessagePack(bool on) { m_useMessagePack = on; }
+    bool messagePack() const { return m_useMessagePack; }
 
     // Quiet time after which the client pings the hub.
     void setKeepAliveInterval(int ms) { m_keepAliveMs = ms; }
@@ -122,16 +135,20 @@ private:
     void onSocketDisconnected();
     void reportError(QWebSocket* socket);
     void queueMessage(const QString& message);
+    void queueFrame(const QByteArray& frame);
     void processInbound(qint64 budgetNs);
     void connectSocket();
     void discardSocket();
-    void write(const QString& text);
+    // Sends a record HubProtocol wrote; on a MessagePack connection as MessagePack, with
+    // `argument` (when defined) as the one argument instead of the record's string.
+    void write(const QString& record, const QJsonValue& argument = QJsonValue(QJsonValue::Undefined));
     bool call(const QString& method, const QByteArray& payload, HubProtocol::MessageType type,
               bool awaitsAnswer = true);
     void sendSubscribe(const QString& name);
     void onHandshakeSucceeded();
-    void handleRecord(const HubProtocol::Record& record);
-    void handleTyped(const HubProtocol::Record& record);
+    // `wire`: the bytes of a MessagePack message, empty for JSON records.
+    void handleRecord(const HubProtocol::Record& record, const QByteArray& wire = QByteArray());
+    void handleTyped(const HubProtocol::Record& record, const QByteArray& wire);
     void onServerTimeout();
     void connectionLost();
     void stopReconnecting();
@@ -164,6 +181,7 @@ private:
     QList<int> m_reconnectDelays{0, 2000, 10000, 30000};
     int m_reconnectAttempt = 0; // attempts since the last drop; 0 when not reconnecting
     QList<QString> m_inbound;
+    QList<QByteArray> m_inboundFrames;
     qsizetype m_inboundChars = 0;
     QStringList m_subscriptions;
     qint32 m_invocationCounter = 0;
@@ -172,6 +190,8 @@ private:
     qint64 m_inboundSliceNs = DefaultInboundSliceNs;
     int m_serverTimeoutMs = HubProtocol::ServerTimeoutMs;
     bool m_showPings = false;
+    bool m_useMessagePack = false; // the setting
+    bool m_messagePack = false;    // what this connection speaks
     bool m_autoReconnect = false;
     // This connection completed its handshake: a drop now is worth reconnecting after.
     bool m_handshaken = false;

@@ -45,9 +45,9 @@ QString argumentText(const QJsonValue& value)
 
 } // namespace
 
-QString handshakeRequest()
+QString handshakeRequest(const char* protocol)
 {
-    return record(QJsonObject{{QStringLiteral("protocol"), QLatin1String(JsonProtocolName)},
+    return record(QJsonObject{{QStringLiteral("protocol"), QLatin1String(protocol)},
                               {QStringLiteral("version"), HandshakeVersion}});
 }
 
@@ -185,7 +185,7 @@ Record classify(const QString& recordText)
     return classifyObject(document.object());
 }
 
-Record classifyObject(const QJsonObject& object)
+Record classifyObject(const QJsonObject& object, Scalars scalars)
 {
     Record record;
     record.object = object;
@@ -199,7 +199,7 @@ Record classifyObject(const QJsonObject& object)
         const QJsonArray arguments = object.value(QLatin1String("arguments")).toArray();
         QStringList texts;
         for (const QJsonValue& argument : arguments)
-            texts.append(argumentText(argument));
+            texts.append(scalars == Scalars::Shown ? valueText(argument) : argumentText(argument));
         record.text = QStringLiteral("[%1](%2)")
                           .arg(target.isString() ? target.toString() : QString(),
                                texts.join(QLatin1String(", ")));

@@ -15,12 +15,14 @@ class QTimer;
 class QWebSocket;
 
 // The simulated hub: one local port (HttpFront) where applications under development
-// connect unchanged, negotiating first or not, on any path; it answers the JSON
-// handshake, the user's scripted replies (AutoReplyRules) and then the built-in hub
-// methods (SimulatedHubMethods) and the Counter stream (cancelled by CancelInvocation),
-// pings each handshaken client after quiet spells and pushes what the user composes to
-// every client or to one. Only what clients send is logged, HTTP requests included; the
-// hub's own answers are silent.
+// connect unchanged, negotiating first or not, on any path; it answers the handshake of
+// either protocol, JSON or MessagePack (each client in its own, at the same time), the
+// user's scripted replies (AutoReplyRules) and then the built-in hub methods
+// (SimulatedHubMethods) and the Counter stream (cancelled by CancelInvocation), pings each
+// handshaken client after quiet spells and pushes what the user composes to every client
+// or to one. Only what clients send is logged, HTTP requests included; the hub's own
+// answers are silent. Everything is built as JSON records; a MessagePack client gets them
+// converted on the way out (MessagePackCodec::fromJsonRecords).
 //
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
@@ -67,10 +69,14 @@ private:
         QTimer* keepAlive = nullptr;
         QHash<QString, QTimer*> streams; // running streams by invocation id
         bool handshaken = false;
+        bool messagePack = false; // asked for in the handshake: binary frames from then on
     };
 
     void onNewConnection();
     void onPeerText(QWebSocket* socket, const QString& message);
+    void onPeerFrame(QWebSocket* socket, const QByteArray& frame);
+    // Acts on one message of a handshaken client; false once that client is gone.
+    bool answer(QWebSocket* socket, const QJsonObject& message);
     void onPeerDisconnected(QWebSocket* socket);
     void sendToPeer(Peer& peer, const QString& text);
     void startStream(Peer& peer, const QJsonObject& invocation);

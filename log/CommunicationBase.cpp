@@ -63,6 +63,16 @@ void CommunicationBase::logUncounted(LogEntry::Direction direction, const QByteA
     appendEntry(LogEntry(direction, payload, m_encoding));
 }
 
+void CommunicationBase::logDecoded(LogEntry::Direction direction, const QByteArray& payload, const QString& text,
+                                   bool counted)
+{
+    appendEntry(LogEntry::decoded(direction, payload, text));
+    if (!counted || direction == LogEntry::SYS)
+        return;
+    (direction == LogEntry::TX ? m_txBytes : m_rxBytes) += payload.size();
+    emit countersUpdated();
+}
+
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
     return PayloadCodec::encodeString(text, m_encoding);

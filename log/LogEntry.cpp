@@ -21,6 +21,15 @@ LogEntry::LogEntry(const QString& message)
 {
 }
 
+LogEntry LogEntry::decoded(Direction direction, const QByteArray& payload, const QString& text)
+{
+    LogEntry entry(text);
+    entry.direction = direction;
+    entry.data = payload;
+    entry.hexText = PayloadCodec::toHexString(payload);
+    return entry;
+}
+
 QString LogEntry::timeString() const
 {
     if (!timestamp.isValid())

@@ -14,6 +14,9 @@ struct LogEntry
     LogEntry() = default;
     LogEntry(Direction direction, const QByteArray& payload, const QString& encodingName);
     explicit LogEntry(const QString& message);
+    // A payload shown as a text of its own rather than decoded: a binary message and what
+    // it was read as.
+    static LogEntry decoded(Direction direction, const QByteArray& payload, const QString& text);
 
     QString timeString() const;
     QString directionTag() const;

@@ -171,9 +171,9 @@ private slots:
         QTest::addColumn<bool>("closes");
         QTest::newRow("json v1") << Handshake << "{}\x1e" << false;
         QTest::newRow("json v2") << "{\"protocol\":\"json\",\"version\":2}\x1e" << "{}\x1e" << false;
-        QTest::newRow("messagepack")
-            << "{\"protocol\":\"messagepack\",\"version\":1}\x1e"
-            << "{\"error\":\"Requested protocol 'messagepack' is not available.\"}\x1e" << true;
+        QTest::newRow("unknown protocol")
+            << "{\"protocol\":\"protobuf\",\"version\":1}\x1e"
+            << "{\"error\":\"Requested protocol 'protobuf' is not available.\"}\x1e" << true;
         QTest::newRow("version 0") << "{\"protocol\":\"json\",\"version\":0}\x1e"
                                    << "{\"error\":\"Requested protocol 'json' is not available.\"}\x1e" << true;
     }

@@ -134,6 +134,8 @@ constexpr Row Rows[] = {
     {"发送关闭消息(允许重连)...", "Send close message (reconnect allowed)..."},
     {"关闭客户端", "Close client"},
     {"错误信息:", "Error text:"},
+    // MessagePack hub protocol.
+    {"协议", "Protocol"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.

@@ -468,7 +468,7 @@ void SignalRWidget::useSettings(Settings* settings)
                             "hexDisplayCheck", "timestampCheck", "autoScrollCheck", "lineSpacingSpin",
                             "fontSizeSpin", "enableCheck", "chartTypeCombo", "timeWindowSpin",
                             "methodEdit", "hexSendCheck", "enterSendCheck", "intervalSpin",
-                            "logSplitter", "languageCombo"});
+                            "logSplitter", "protocolCombo", "languageCombo"});
     m_windowSettings->addCompleter(m_hubUrlEdit, RecentAddressesKey);
     m_windowSettings->addCompleter(m_methodEdit, RecentMethodsKey);
     connect(m_chartEngine, &ChartEngine::rulesChanged, m_windowSettings, [this, settings] {
