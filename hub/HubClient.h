@@ -20,9 +20,10 @@ class QTimer;
 class QWebSocket;
 
 // The hub client end of the protocol. It opens a WebSocket to a hub (first negotiating,
-// following redirects, when the ConnectOptions ask for it), sends the handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
-// subscribed name after each successful handshake, pings after quiet spells and logs
-// every record the hub sends through the CommunicationBase it is given.
+// following redirects, when the ConnectOptions ask for it), sends the handshake, takes the
+// hub's first record as the answer, invokes "Subscribe" once per subscribed name after
+// each successful handshake, pings after quiet spells and logs every record the hub sends
+// through the CommunicationBase it is given.
 //
 // Every message type is interpreted (HubProtocol::describeTyped): completions are paired
 // with the calls this client sent, for their round trip; a hub asking for a client result
@@ -86,7 +87,6 @@ public:
 
     // Speak MessagePack instead of JSON from the next connection on.
     void setMessagePack(bool on) { m_useMessagePack = on; }
-    bool messagePack() const { return m_useMessagePack; }
 
     // Quiet time after which the client pings the hub.
     void setKeepAliveInterval(int ms) { m_keepAliveMs = ms; }
