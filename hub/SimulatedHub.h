@@ -22,6 +22,9 @@ class QWebSocket;
 // every client or to one. Only what clients send is logged, HTTP requests included; the
 // hub's own answers are silent.
 //
+// A client that stops reading while the hub keeps sending would make the hub hold
+// everything for it: past the unsent-bytes limit it is cut off, with an entry naming it.
+//
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
 class SimulatedHub : public QObject
@@ -54,6 +57,10 @@ public:
     // Takes effect at the next listen().
     void setHeaderTimeout(int ms) { m_headerTimeoutMs = ms; }
     void setAutoReplies(const AutoReplyRules& rules) { m_autoReplies = rules; }
+    // Bytes the hub may hold for one client that has not taken them yet.
+    void setMaxUnsentBytes(qint64 bytes) { m_maxUnsentBytes = bytes; }
+
+    static constexpr qint64 DefaultMaxUnsentBytes = 16 * 1024 * 1024;
 
 signals:
     void peerJoined(const QString& identifier);
@@ -67,6 +74,7 @@ private:
         QTimer* keepAlive = nullptr;
         QHash<QString, QTimer*> streams; // running streams by invocation id
         bool handshaken = false;
+        bool cutOff = false; // past the unsent-bytes limit, about to be dropped
     };
 
     void onNewConnection();
@@ -84,4 +92,5 @@ private:
     QList<Peer> m_peers;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
+    qint64 m_maxUnsentBytes = DefaultMaxUnsentBytes;
 };
