@@ -109,10 +109,13 @@ std::optional<std::pair<double, double>> fittedSums(const QList<ChartSeriesData*
 
 void feedChartText(ChartEngine& engine, const QString& text)
 {
+    QList<ChartValue> values;
     feedText(
         text,
         [&engine] { return engine.rules(); },
-        [&engine](const ChartRule& rule, double value) { engine.appendValue(rule, value); });
+        [&values](const ChartRule& rule, double value) { values.append(ChartValue{rule.name, value}); });
+    engine.appendValues(values);
+    engine.refresh();
 }
 
 ChartEngine::ChartEngine(QWidget* parent)
@@ -272,13 +275,21 @@ void ChartEngine::onTimeWindowChanged(int seconds)
 
 void ChartEngine::appendValue(const ChartRule& rule, double value)
 {
-    for (ChartSeriesData* data : std::as_const(m_series)) {
-        if (data->name() == rule.name) {
-            data->append(QDateTime::currentMSecsSinceEpoch(), value);
-            break;
+    appendValues({ChartValue{rule.name, value}});
+    refresh();
+}
+
+void ChartEngine::appendValues(const QList<ChartValue>& values)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const ChartValue& value : values) {
+        for (ChartSeriesData* data : std::as_const(m_series)) {
+            if (data->name() == value.series) {
+                data->append(now, value.value);
+                break;
+            }
         }
     }
-    refresh();
 }
 
 void ChartEngine::onAddRule()

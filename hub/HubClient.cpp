@@ -61,6 +61,7 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     , m_keepAlive(new QTimer(this))
     , m_inboundTimer(new QTimer(this))
     , m_serverTimeout(new QTimer(this))
+    , m_handshakeTimer(new QTimer(this))
     , m_reconnectTimer(new QTimer(this))
 {
     m_clock.start();
@@ -78,6 +79,8 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     connect(m_inboundTimer, &QTimer::timeout, this, [this] { processInbound(m_inboundSliceNs); });
     m_serverTimeout->setSingleShot(true);
     connect(m_serverTimeout, &QTimer::timeout, this, &HubClient::onServerTimeout);
+    m_handshakeTimer->setSingleShot(true);
+    connect(m_handshakeTimer, &QTimer::timeout, this, &HubClient::onHandshakeTimeout);
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &HubClient::connectSocket);
 }
@@ -106,6 +109,7 @@ void HubClient::connectSocket()
     abortNegotiation();
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_connected = false;
     m_awaitingHandshake = false;
     m_handshaken = false;
@@ -243,8 +247,14 @@ void HubClient::openSocket(const QString& url)
     connect(socket, &QWebSocket::textMessageReceived, this, &HubClient::queueMessage);
     connect(socket, &QWebSocket::binaryMessageReceived, this, &HubClient::queueFrame);
     // Qt 6.4 names the signal error(); errorOccurred arrived in 6.5.
-    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this, socket] { reportError(socket); });
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this, socket] {
+        reportError(socket);
+        // Refused from inside open() (an invalid address): no disconnection follows.
+        if (socket != m_socket || m_connected || socket->state() != QAbstractSocket::UnconnectedState)
+            return;
+        discardSocket();
+        connectionLost();
+    });
     connect(socket, &QWebSocket::sslErrors, this, [this, socket](const QList<QSslError>& errors) {
         reportCertificateErrors(errors);
         if (m_options.ignoreCertificateErrors)
@@ -261,9 +271,10 @@ void HubClient::openSocket(const QString& url)
     if (!cookies.isEmpty())
         request.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(cookies));
     m_socket = socket;
-    socket->open(request);
+    // Logged first: Qt reports some refusals from inside open().
     m_log->logSystemMessage(QStringLiteral("正在连接 %1...%2")
                                 .arg(Negotiation::maskAccessToken(url), headerSummary(authorizationHeader)));
+    socket->open(request);
 }
 
 void HubClient::applyHeaders(QNetworkRequest& request, bool withAuthorization) const
@@ -304,6 +315,7 @@ void HubClient::close()
     processInbound(NoBudget);
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_awaitingHandshake = false;
     m_connected = false;
     if (!m_socket)
@@ -439,6 +451,7 @@ void HubClient::onSocketConnected()
                                                                           : HubProtocol::JsonProtocolName));
     m_keepAlive->start(m_keepAliveMs);
     m_awaitingHandshake = true;
+    m_handshakeTimer->start(m_handshakeTimeoutMs);
     m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
 }
@@ -553,6 +566,7 @@ void HubClient::handleMessage(const QString& message)
         // clients read it: {} acknowledges, {"error":...} refuses.
         if (m_awaitingHandshake) {
             m_awaitingHandshake = false;
+            m_handshakeTimer->stop();
             const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
                                        && record.kind != HubProtocol::RecordKind::HandshakeAck
                                        && !record.object.contains(QLatin1String("type"));
@@ -672,6 +686,20 @@ void HubClient::onServerTimeout()
     connectionLost();
 }
 
+void HubClient::onHandshakeTimeout()
+{
+    // The answer may be waiting in the queue rather than missing.
+    processInbound(NoBudget);
+    if (!m_awaitingHandshake)
+        return;
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("握手超时: %1 秒内没有收到 Hub 的握手应答，放弃连接"),
+                                        QStringLiteral("Handshake timeout: the hub did not answer within %1 s; giving up"))
+                                .arg(m_handshakeTimeoutMs / 1000.0));
+    discardSocket();
+    m_log->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    connectionLost();
+}
+
 void HubClient::setAutoReconnect(bool on)
 {
     m_autoReconnect = on;
@@ -692,6 +720,7 @@ void HubClient::connectionLost()
     m_awaitingHandshake = false;
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_connected = false;
     // Only a connection that was established is resumed, or one being resumed already;
     // a hub that closed for good stays closed.

@@ -28,7 +28,8 @@ class QWebSocket;
 // Every message type is interpreted (HubProtocol::describeTyped): completions are paired
 // with the calls this client sent, for their round trip; a hub asking for a client result
 // gets the official clients' "no result" answer so that its call does not hang; pings are
-// rows only on request. A hub silent for the server time-out is taken for gone. With
+// rows only on request. A hub that leaves the handshake unanswered for the handshake
+// time-out, or is silent for the server time-out, is taken for gone. With
 // auto-reconnect on, a connection that drops without the user asking is opened again
 // after growing delays, unless the hub's close record forbids it.
 //
@@ -103,6 +104,8 @@ public:
     // Time without any record after which the hub is taken for gone; applies from the
     // next connection.
     void setServerTimeout(int ms) { m_serverTimeoutMs = ms; }
+    // How long the hub may take to answer the handshake before the attempt is given up.
+    void setHandshakeTimeout(int ms) { m_handshakeTimeoutMs = ms; }
     void setShowPings(bool on) { m_showPings = on; }
     // Off by default. Switching it off while waiting to reconnect ends the wait.
     void setAutoReconnect(bool on);
@@ -150,6 +153,7 @@ private:
     void handleRecord(const HubProtocol::Record& record, const QByteArray& wire = QByteArray());
     void handleTyped(const HubProtocol::Record& record, const QByteArray& wire);
     void onServerTimeout();
+    void onHandshakeTimeout();
     void connectionLost();
     void stopReconnecting();
     void setStreams(const QStringList& ids);
@@ -171,6 +175,7 @@ private:
     QTimer* m_keepAlive = nullptr;
     QTimer* m_inboundTimer = nullptr;
     QTimer* m_serverTimeout = nullptr;
+    QTimer* m_handshakeTimer = nullptr;
     QTimer* m_reconnectTimer = nullptr;
     // Send times, on m_clock, of the calls still waiting for their completion, by id;
     // bounded so that a hub that never answers cannot grow it for ever.
@@ -189,6 +194,7 @@ private:
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
     qint64 m_inboundSliceNs = DefaultInboundSliceNs;
     int m_serverTimeoutMs = HubProtocol::ServerTimeoutMs;
+    int m_handshakeTimeoutMs = DefaultHandshakeTimeoutMs;
     bool m_showPings = false;
     bool m_useMessagePack = false; // the setting
     bool m_messagePack = false;    // what this connection speaks
@@ -202,5 +208,7 @@ private:
     bool m_connected = false;
 
     static constexpr qint64 DefaultInboundSliceNs = 8'000'000;
+    // The official clients give up a handshake after 15 s.
+    static constexpr int DefaultHandshakeTimeoutMs = 15000;
     static constexpr int MaxPendingCalls = 10000;
 };

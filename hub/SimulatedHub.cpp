@@ -283,12 +283,28 @@ bool SimulatedHub::answer(QWebSocket* socket, const QJsonObject& message)
 
 void SimulatedHub::sendToPeer(Peer& peer, const QString& text)
 {
+    if (peer.cutOff)
+        return;
+    QWebSocket* socket = peer.socket;
     if (peer.messagePack)
-        peer.socket->sendBinaryMessage(MessagePackCodec::fromJsonRecords(text));
+        socket->sendBinaryMessage(MessagePackCodec::fromJsonRecords(text));
     else
-        peer.socket->sendTextMessage(text);
+        socket->sendTextMessage(text);
     if (peer.handshaken)
         peer.keepAlive->start();
+    // A burst within one event-loop turn is still waiting for the kernel, not for the
+    // client: hand it over before judging.
+    if (socket->bytesToWrite() > m_maxUnsentBytes)
+        socket->flush();
+    if (socket->bytesToWrite() <= m_maxUnsentBytes)
+        return;
+    peer.cutOff = true;
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("客户端 %1 未读取的数据超过 %2 MiB，已断开"),
+                                        QStringLiteral("Client %1 left more than %2 MiB unread; disconnected"))
+                                .arg(peer.identifier)
+                                .arg(double(m_maxUnsentBytes) / (1024 * 1024)));
+    // Later: the caller may be walking the peer list, which the disconnection edits.
+    QTimer::singleShot(0, socket, [socket] { socket->abort(); });
 }
 
 void SimulatedHub::startStream(Peer& peer, const QJsonObject& invocation)

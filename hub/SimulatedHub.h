@@ -24,6 +24,9 @@ class QWebSocket;
 // answers are silent. Everything is built as JSON records; a MessagePack client gets them
 // converted on the way out (MessagePackCodec::fromJsonRecords).
 //
+// A client that stops reading while the hub keeps sending would make the hub hold
+// everything for it: past the unsent-bytes limit it is cut off, with an entry naming it.
+//
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
 class SimulatedHub : public QObject
@@ -56,6 +59,10 @@ public:
     // Takes effect at the next listen().
     void setHeaderTimeout(int ms) { m_headerTimeoutMs = ms; }
     void setAutoReplies(const AutoReplyRules& rules) { m_autoReplies = rules; }
+    // Bytes the hub may hold for one client that has not taken them yet.
+    void setMaxUnsentBytes(qint64 bytes) { m_maxUnsentBytes = bytes; }
+
+    static constexpr qint64 DefaultMaxUnsentBytes = 16 * 1024 * 1024;
 
 signals:
     void peerJoined(const QString& identifier);
@@ -70,6 +77,7 @@ private:
         QHash<QString, QTimer*> streams; // running streams by invocation id
         bool handshaken = false;
         bool messagePack = false; // asked for in the handshake: binary frames from then on
+        bool cutOff = false; // past the unsent-bytes limit, about to be dropped
     };
 
     void onNewConnection();
@@ -90,4 +98,5 @@ private:
     QList<Peer> m_peers;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
+    qint64 m_maxUnsentBytes = DefaultMaxUnsentBytes;
 };

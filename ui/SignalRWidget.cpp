@@ -5,13 +5,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,13 +21,13 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "AdBanner.h"
 #include "AutoReplyPanel.h"
 #include "ChartEngine.h"
+#include "ChartFeed.h"
 #include "ClientOptions.h"
 #include "CommunicationBase.h"
 #include "ConnectionOptionsPanel.h"
@@ -39,9 +37,9 @@
 #include "LogViewWidget.h"
 #include "Palette.h"
 #include "PayloadCodec.h"
+#include "SendKeys.h"
 #include "Settings.h"
 #include "SimulatedHub.h"
-#include "ValueExtractor.h"
 #include "WindowSettings.h"
 
 namespace {
@@ -90,8 +88,9 @@ SignalRWidget::SignalRWidget(QWidget* parent)
     connect(m_client, &HubClient::disconnected, this, &SignalRWidget::onWsDisconnected);
     // Still "running" while reconnecting, so that "断开" stops the attempts.
     connect(m_client, &HubClient::reconnecting, this, [this] { setRunning(true); });
-    connect(m_client, &HubClient::argumentReceived, this, &SignalRWidget::feedChartData);
     setupUI();
+    m_chartFeed = new ChartFeed(m_chartEngine, m_comm, this);
+    connect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue);
     connect(m_hub, &SimulatedHub::peerJoined, m_clientList,
             [this](const QString& identifier) { m_clientList->addItem(identifier); });
     connect(m_hub, &SimulatedHub::peerLeft, m_clientList, [this](const QString& identifier) {
@@ -405,7 +404,6 @@ QWidget* SignalRWidget::createSendArea()
     m_sendEdit->setObjectName(QStringLiteral("sendEdit"));
     m_sendEdit->setPlaceholderText(QStringLiteral("输入要发送的消息..."));
     m_sendEdit->setFixedHeight(60);
-    m_sendEdit->installEventFilter(this);
     layout->addWidget(m_sendEdit);
 
     auto* optionRow = new QHBoxLayout;
@@ -443,6 +441,7 @@ QWidget* SignalRWidget::createSendArea()
     layout->addLayout(autoRow);
 
     connect(sendButton, &QPushButton::clicked, this, &SignalRWidget::sendData);
+    connect(new SendKeys(m_sendEdit, m_enterSendCheck), &SendKeys::sendRequested, this, &SignalRWidget::sendData);
     connect(m_autoSendCheck, &QCheckBox::toggled, this, &SignalRWidget::toggleAutoSend);
     return group;
 }
@@ -577,6 +576,8 @@ void SignalRWidget::disconnectAll()
     m_client->close();
     setRunning(false);
     m_comm->logSystemMessage(QStringLiteral("已断开"));
+    // After the close, which hands over what the client still held.
+    m_chartFeed->dropBacklog();
     // After the line above: each client's departure is logged as it goes.
     m_hub->stop();
 }
@@ -594,11 +595,6 @@ void SignalRWidget::onWsDisconnected()
 void SignalRWidget::onWsTextReceived(const QString& message)
 {
     m_client->handleMessage(message);
-}
-
-void SignalRWidget::feedChartData(const QString& text)
-{
-    feedChartText(*m_chartEngine, text);
 }
 
 void SignalRWidget::addSubscription()
@@ -673,43 +669,6 @@ void SignalRWidget::showClientMenu(const QPoint& position)
                                                 QLineEdit::Normal, QString(), &ok);
     if (ok)
         m_hub->closePeer(identifier, error, chosen == resumable);
-}
-
-bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched != m_sendEdit)
-        return QWidget::eventFilter(watched, event);
-
-    switch (event->type()) {
-    case QEvent::FocusIn:
-        m_sendEdit->setPlaceholderText(QString());
-        return false;
-    case QEvent::FocusOut:
-        if (m_sendEdit->toPlainText().isEmpty())
-            m_sendEdit->setPlaceholderText(LanguageManager::instance().isEnglish()
-                                               ? QStringLiteral("Enter message to send...")
-                                               : QStringLiteral("输入要发送的消息..."));
-        return false;
-    case QEvent::KeyPress: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
-            break;
-        const bool shift = key->modifiers() & Qt::ShiftModifier;
-        const bool ctrl = key->modifiers() & Qt::ControlModifier;
-        const bool enterSends = m_enterSendCheck->isChecked();
-        if (!shift && (ctrl ? !enterSends : enterSends)) {
-            sendData();
-        } else {
-            QTextCursor cursor = m_sendEdit->textCursor();
-            cursor.insertText(QStringLiteral("\n"));
-            m_sendEdit->setTextCursor(cursor);
-        }
-        return true;
-    }
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void SignalRWidget::toggleAutoSend(bool enabled)
