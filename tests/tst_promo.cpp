@@ -11,8 +11,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <tuple>
-
 #include "AdBanner.h"
 #include "AdFeed.h"
 #include "AdMarkup.h"
@@ -27,20 +25,10 @@ struct Route
     int status = 200;
     QByteArray body;
     bool withLength = true; // without it the body ends where the connection closes
-    bool held = false;      // answered only when the test releases it
 };
 
-void answer(QTcpSocket* socket, const Route& route)
-{
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n";
-    if (route.withLength)
-        response += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
-    socket->write(response + "\r\n" + route.body);
-    socket->disconnectFromHost();
-}
-
 // An HTTP server on 127.0.0.1 that answers each GET by its path, one request per
-// connection, and keeps the request heads.
+// connection, and keeps the request heads. Requests for a path in `held` wait for release().
 struct FeedServer
 {
     FeedServer()
@@ -53,30 +41,32 @@ struct FeedServer
                         return;
                     heads.append(socket->readAll());
                     const QByteArray path = heads.last().split(' ').value(1).split('?').value(0);
-                    if (routes.value(path).held)
-                        held.insert(path, socket);
-                    else
-                        answer(socket, routes.value(path, Route{404, "not found"}));
+                    waiting.insert(path, socket);
+                    if (!held.contains(path))
+                        release(path);
                 });
             }
         });
         server.listen(QHostAddress::LocalHost, 0);
     }
-
-    QString url(const QString& path = {}) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path;
-    }
+    QString url(const QString& path = {}) const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path; }
     void release(const QByteArray& path)
     {
-        for (const QPointer<QTcpSocket>& socket : held.values(path))
-            if (socket)
-                answer(socket, routes.value(path));
+        const Route route = routes.value(path, Route{404, "not found"});
+        const QByteArray length = route.withLength ? "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n" : "";
+        for (const QPointer<QTcpSocket>& socket : waiting.values(path)) {
+            if (!socket)
+                continue;
+            socket->write("HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n" + length + "\r\n" + route.body);
+            socket->disconnectFromHost();
+        }
+        waiting.remove(path);
+        held.removeAll(path);
     }
 
     QMap<QByteArray, Route> routes;
-    QList<QByteArray> heads;
-    QMultiMap<QByteArray, QPointer<QTcpSocket>> held;
+    QByteArrayList heads, held;
+    QMultiMap<QByteArray, QPointer<QTcpSocket>> waiting;
     QTcpServer server; // last, so its sockets go before the maps their handlers use
 };
 
@@ -99,28 +89,24 @@ struct Banner : AdBanner
     }
 };
 
-AdItem item(const QString& title, const QString& link = QStringLiteral("https://h.example/"),
-            const QString& imageUrl = {})
+// A feed answer; texts are written with single quotes for readability.
+QByteArray json(const QString& text)
 {
-    return AdItem{1, QStringLiteral("product"), imageUrl.isEmpty() ? QStringLiteral("text") : QStringLiteral("image"),
-                  title, imageUrl, link, QStringLiteral("more")};
+    return text.toUtf8().replace('\'', '"');
 }
 
-// Items are active unless a status is given for them.
-QByteArray feed(const QList<AdItem>& items, const QList<int>& statuses = {})
+QByteArray feed(const QJsonArray& ads)
+{
+    return QJsonDocument(QJsonObject{{"success", true}, {"ads", ads}}).toJson();
+}
+
+// A feed of active picture items, each titled with the address of its picture.
+QByteArray pictureFeed(const QStringList& pictures)
 {
     QJsonArray ads;
-    for (const AdItem& i : items)
-        ads.append(QJsonObject{{"status", statuses.value(ads.size(), 1)}, {"target_type", i.target_type},
-                               {"ad_type", i.ad_type}, {"title", i.title}, {"image_url", i.image_url},
-                               {"link_url", i.link_url}, {"description", i.description}});
-    return QJsonDocument(QJsonObject{{"success", true}, {"ads", ads}}).toJson(QJsonDocument::Compact);
-}
-
-// Feed bodies are written with single quotes for readability.
-QByteArray json(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
+    for (const QString& picture : pictures)
+        ads.append(QJsonObject{{"status", 1}, {"target_type", "product"}, {"ad_type", "image"}, {"title", picture}, {"image_url", picture}});
+    return feed(ads);
 }
 
 QByteArray png(const QSize& size)
@@ -172,13 +158,13 @@ private slots:
         qputenv("KORVAHUB_OFFLINE", "1");
         // The local server must be reached directly, whatever the environment says.
         QNetworkProxyFactory::setUseSystemConfiguration(false);
-        for (const char* scheme : {"http", "https", "file", "steam"})
+        for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
 
     void cleanupTestCase()
     {
-        for (const char* scheme : {"http", "https", "file", "steam"})
+        for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::unsetUrlHandler(scheme);
     }
 
@@ -187,20 +173,16 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("source"); // empty: the promotion service
-
         const QString a = QStringLiteral("http://127.0.0.1:8080/p");
         const QString b = QStringLiteral("https://mirror.example");
-        const QStringList none;
-        QTest::newRow("nothing") << QStringList{"korvahub"} << none << "";
+        QTest::newRow("nothing") << QStringList{"korvahub"} << QStringList() << "";
         QTest::newRow("address argument wins") << QStringList{"--promo-url=" + a} << QStringList{"KORVAHUB_OFFLINE=1"} << a;
-        QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b}
-                                               << "offline";
-        QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << none << "offline";
-        QTest::newRow("address variable") << none << QStringList{"KORVAHUB_OFFLINE=0", "KORVAHUB_PROMO_URL=" + b} << b;
-        QTest::newRow("offline variable") << none << QStringList{"KORVAHUB_OFFLINE=1", "KORVAHUB_PROMO_URL=" + b}
-                                          << "offline";
-        QTest::newRow("unknown arguments ignored") << QStringList{"--promo-url", "--offline=no"} << none << "";
-        QTest::newRow("no scheme: offline") << QStringList{"--promo-url=127.0.0.1:8080"} << none << "offline";
+        QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b} << "offline";
+        QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << QStringList() << "offline";
+        QTest::newRow("address variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=0", "KORVAHUB_PROMO_URL=" + b} << b;
+        QTest::newRow("offline variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=1", "KORVAHUB_PROMO_URL=" + b} << "offline";
+        QTest::newRow("unknown arguments ignored") << QStringList{"--promo-url", "--offline=no"} << QStringList() << "";
+        QTest::newRow("no scheme: offline") << QStringList{"--promo-url=127.0.0.1:8080"} << QStringList() << "offline";
     }
 
     void resolvesSource()
@@ -208,7 +190,6 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, environment);
         QFETCH(QString, source);
-
         const PromoSource resolved = PromoSource::resolve(arguments, [&environment](const QString& name) {
             return environment.filter(QRegularExpression('^' + name + '=')).value(0).section('=', 1);
         });
@@ -224,7 +205,7 @@ private slots:
         QVERIFY(!AdBanner("korvahub").findChild<QNetworkAccessManager*>());
 
         FeedServer server;
-        server.routes.insert("/api/ads", Route{200, feed({item("served")})});
+        server.routes.insert("/api/ads", Route{200, pictureFeed({"served"})});
         AdBanner::setDefaultSource(PromoSource{true, server.url(), {}});
         Banner online({});
         AdBanner::setDefaultSource(PromoSource{false, {}, {}});
@@ -237,28 +218,24 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("titles"); // in turn; none: the built-in items
         QTest::addColumn<QString>("opens");      // by a click on the third; "home": the service's
-
         const QString page = QStringLiteral("https://h.example/?a=1&b=2");
         const QString quotes = QStringLiteral("https://h.example/\\'\"></a><a href='evil");
-        const QStringList builtIn;
+        const auto item = [](const QString& title, const QString& link) {
+            return QJsonObject{{"status", 1}, {"title", title}, {"link_url", link}};
+        };
         // Only objects whose status is the number 1 count; the order stays.
         QTest::newRow("active items in order")
-            << 200 << json("{'success':true,'ads':[{'status':1,'title':'C','link_url':'https://h.example/?a=1&b=2'},"
-                           "{'status':0,'title':'X'},1,null,{'status':'1','title':'S'},{'title':'M'},"
-                           "{'status':1.5,'title':'F'},{'status':1,'title':'A & B'}]}")
+            << 200 << json("{'success':true,'ads':[{'status':1,'title':'C','link_url':'" + page + "'},{'status':0,'title':'X'},"
+                           "1,null,{'status':'1','title':'S'},{'title':'M'},{'status':1.5,'title':'F'},{'status':1,'title':'A & B'}]}")
             << QStringList{"C", "A & B", "C"} << page;
         // Feed texts stay text, and links reach the label byte for byte, "&" included.
-        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", quotes)}) << QStringList(3, "<b>%1 & B</b>")
-                                         << quotes;
+        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", quotes)}) << QStringList(3, "<b>%1 & B</b>") << quotes;
         QTest::newRow("file link") << 200 << feed({item("A", "file:///etc/passwd")}) << QStringList(3, "A") << "";
-        QTest::newRow("other handler") << 200 << feed({item("A", "steam://run/1")}) << QStringList(3, "A") << "";
-        QTest::newRow("server error") << 500 << feed({item("A", page)}) << builtIn << "home";
-        QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << builtIn << "home";
-        QTest::newRow("no active item") << 200 << feed({item("A", page)}, {0}) << builtIn << "home";
-        QTest::newRow("success not true") << 200 << json("{'success':1,'ads':[{'status':1,'title':'A'}]}") << builtIn
-                                          << "home";
-        QTest::newRow("ads not an array") << 200 << json("{'success':true,'ads':{'status':1,'title':'A'}}")
-                                          << builtIn << "home";
+        QTest::newRow("server error") << 500 << feed({item("A", page)}) << QStringList() << "home";
+        QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << QStringList() << "home";
+        QTest::newRow("no active item") << 200 << json("{'success':true,'ads':[{'status':0,'title':'A'}]}") << QStringList() << "home";
+        QTest::newRow("success not true") << 200 << json("{'success':1,'ads':[{'status':1,'title':'A'}]}") << QStringList() << "home";
+        QTest::newRow("ads not an array") << 200 << json("{'success':true,'ads':{'status':1,'title':'A'}}") << QStringList() << "home";
     }
 
     void showsFeedOrBuiltInItems()
@@ -267,7 +244,6 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QStringList, titles);
         QFETCH(QString, opens);
-
         FeedServer server;
         server.routes.insert("/promo/api/ads", Route{status, body});
         Banner banner(server.url("/promo/"));
@@ -305,26 +281,27 @@ private slots:
         QFile local(dir.filePath(QStringLiteral("pic.png")));
         QVERIFY(local.open(QIODevice::WriteOnly) && local.write(picture) == picture.size());
         local.close();
-        // Held pictures arrive when released; pictures are fitted into 500 x 36.
+        // Pictures are fitted into 500 x 36; the rest are refused.
         const QList<std::tuple<QString, Route, QSize>> pictures{
-            {"/first.png", Route{200, png(QSize(200, 100)), true, true}, QSize(72, 36)},
+            {"/first.png", Route{200, png(QSize(200, 100))}, QSize(72, 36)},
             {"/missing.png", Route{404, picture}, QSize()},
             {"/broken.png", Route{200, "GIF89a but not really"}, QSize()},
             {"/huge.png", Route{200, huge}, QSize()},
             {"/unannounced.png", Route{200, huge, false}, QSize()},
-            {"/last.png", Route{200, png(QSize(2000, 10)), true, true}, QSize(500, 2)},
+            {"/last.png", Route{200, png(QSize(2000, 10))}, QSize(500, 2)},
             {QUrl::fromLocalFile(local.fileName()).toString(), Route{200, picture}, QSize()}};
-        QList<AdItem> items;
+        QStringList addresses;
         for (const auto& [path, route, size] : pictures) {
-            items << item(path, {}, path.startsWith('/') ? server.url(path) : path);
+            addresses << (path.startsWith('/') ? server.url(path) : path);
             server.routes.insert(path.toLatin1(), route);
         }
-        server.routes.insert("/api/ads", Route{200, feed(items)});
+        server.routes.insert("/api/ads", Route{200, pictureFeed(addresses)});
+        server.held = {"/first.png", "/last.png"};
         Banner banner(server.url());
         // Every web picture is asked for; the local file is not read.
         QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 5, Timeout);
         QCOMPARE(server.heads.size(), 7);
-        QCOMPARE(seenInLabel(banner.label->text()).value(2), "品/first.png — 图片加载中...");
+        QCOMPARE(seenInLabel(banner.label->text()).value(2), "品" + addresses[0] + " — 图片加载中...");
 
         // The picture of the item on show replaces its loading form at once; one arriving
         // for another item changes nothing on show.
@@ -335,9 +312,9 @@ private slots:
         QCOMPARE(pictureIn(banner.label->text()), QSize(72, 36));
 
         // Rotations show the accepted pictures from the cache, without asking again.
-        for (qsizetype i = 1; i <= items.size(); ++i) {
+        for (qsizetype i = 1; i <= pictures.size(); ++i) {
             QVERIFY(banner.rotate());
-            QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % items.size()]).expandedTo({0, 0}));
+            QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % pictures.size()]).expandedTo({0, 0}));
         }
         QCOMPARE(server.heads.size(), 7);
     }
