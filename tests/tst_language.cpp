@@ -1,6 +1,7 @@
 // Guards the language walk against: a kind of widget left untranslated, Chinese texts not
 // restored exactly (or remembered from a later text), data combo boxes and sign-only
-// labels rewritten, inexact table look-ups, and listeners of destroyed widgets run.
+// labels rewritten, and inexact table look-ups. (Listeners go with their context object
+// because they are plain connections to languageChanged: Qt's to guarantee, not tested here.)
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -80,18 +81,6 @@ private slots:
         QCOMPARE(parts[1].widget->property("text"), QStringLiteral("Disconnect"));
         language.setLanguage(0);
         QCOMPARE(parts[1].widget->property("text"), QStringLiteral("连接设置"));
-    }
-
-    void destroyedContextIsNotCalled()
-    {
-        int calls = 0;
-        {
-            QObject context;
-            LanguageManager::instance().addListener(&context, [&calls] { ++calls; });
-            LanguageManager::instance().setLanguage(1);
-        }
-        LanguageManager::instance().setLanguage(0);
-        QCOMPARE(calls, 1);
     }
 };
 

@@ -161,7 +161,6 @@ private slots:
         QTest::addColumn<QString>("logged"); // "SYS [M] -> argument" when sent
         // The argument on the wire is the payload read as UTF-8, whatever the encoding.
         const QString gb = QString::fromUtf8("\xD6\xD0\xCE\xC4");
-        QTest::newRow("hex with spaces") << true << "UTF-8" << "M" << "48 65 6C 6C 6F" << "SYS [M] -> Hello";
         QTest::newRow("hex with hyphens") << true << "UTF-8" << "M" << "48-69" << "SYS [M] -> Hi";
         QTest::newRow("odd hex digit") << true << "UTF-8" << "M" << "4" << "SYS 无效的十六进制数据";
         QTest::newRow("empty method") << false << "UTF-8" << "" << "abc" << "";

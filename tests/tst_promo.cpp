@@ -20,15 +20,8 @@ namespace {
 
 constexpr int Timeout = 10000;
 
-struct Route
-{
-    int status = 200;
-    QByteArray body;
-    bool withLength = true; // without it the body ends where the connection closes
-};
-
-// An HTTP server on 127.0.0.1 that answers each GET by its path, one request per
-// connection, and keeps the request heads. Requests for a path in `held` wait for release().
+// An HTTP server on 127.0.0.1 that answers each GET by its path (status and body), one
+// request per connection, and keeps the request heads.
 struct FeedServer
 {
     FeedServer()
@@ -40,33 +33,19 @@ struct FeedServer
                     if (!socket->peek(1 << 16).contains("\r\n\r\n"))
                         return;
                     heads.append(socket->readAll());
-                    const QByteArray path = heads.last().split(' ').value(1).split('?').value(0);
-                    waiting.insert(path, socket);
-                    if (!held.contains(path))
-                        release(path);
+                    const auto [status, body] = routes.value(heads.last().split(' ').value(1).split('?').value(0), {404, ""});
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " S\r\nConnection: close\r\nContent-Length: "
+                                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
                 });
             }
         });
         server.listen(QHostAddress::LocalHost, 0);
     }
     QString url(const QString& path = {}) const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path; }
-    void release(const QByteArray& path)
-    {
-        const Route route = routes.value(path, Route{404, "not found"});
-        const QByteArray length = route.withLength ? "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n" : "";
-        for (const QPointer<QTcpSocket>& socket : waiting.values(path)) {
-            if (!socket)
-                continue;
-            socket->write("HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n" + length + "\r\n" + route.body);
-            socket->disconnectFromHost();
-        }
-        waiting.remove(path);
-        held.removeAll(path);
-    }
 
-    QMap<QByteArray, Route> routes;
-    QByteArrayList heads, held;
-    QMultiMap<QByteArray, QPointer<QTcpSocket>> waiting;
+    QMap<QByteArray, QPair<int, QByteArray>> routes;
+    QByteArrayList heads;
     QTcpServer server; // last, so its sockets go before the maps their handlers use
 };
 
@@ -89,30 +68,21 @@ struct Banner : AdBanner
     }
 };
 
-// A feed answer; texts are written with single quotes for readability.
-QByteArray json(const QString& text)
+QByteArray feed(const QJsonArray& ads, const QJsonValue& success = true)
 {
-    return text.toUtf8().replace('\'', '"');
+    return QJsonDocument(QJsonObject{{"success", success}, {"ads", ads}}).toJson();
 }
 
-QByteArray feed(const QJsonArray& ads)
+QJsonObject item(const QString& title, const QJsonValue& status = 1, const QString& link = {}, const QString& picture = {})
 {
-    return QJsonDocument(QJsonObject{{"success", true}, {"ads", ads}}).toJson();
-}
-
-// A feed of active picture items, each titled with the address of its picture.
-QByteArray pictureFeed(const QStringList& pictures)
-{
-    QJsonArray ads;
-    for (const QString& picture : pictures)
-        ads.append(QJsonObject{{"status", 1}, {"target_type", "product"}, {"ad_type", "image"}, {"title", picture}, {"image_url", picture}});
-    return feed(ads);
+    return {{"status", status}, {"title", title}, {"link_url", link}, {"target_type", "product"},
+            {"ad_type", picture.isEmpty() ? "text" : "image"}, {"image_url", picture}};
 }
 
 QByteArray png(const QSize& size)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
+    QImage image(size, QImage::Format_Mono);
+    image.fill(0);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     image.save(&buffer, "PNG");
@@ -205,7 +175,7 @@ private slots:
         QVERIFY(!AdBanner("korvahub").findChild<QNetworkAccessManager*>());
 
         FeedServer server;
-        server.routes.insert("/api/ads", Route{200, pictureFeed({"served"})});
+        server.routes.insert("/api/ads", {200, feed({item("served")})});
         AdBanner::setDefaultSource(PromoSource{true, server.url(), {}});
         Banner online({});
         AdBanner::setDefaultSource(PromoSource{false, {}, {}});
@@ -220,22 +190,19 @@ private slots:
         QTest::addColumn<QString>("opens");      // by a click on the third; "home": the service's
         const QString page = QStringLiteral("https://h.example/?a=1&b=2");
         const QString quotes = QStringLiteral("https://h.example/\\'\"></a><a href='evil");
-        const auto item = [](const QString& title, const QString& link) {
-            return QJsonObject{{"status", 1}, {"title", title}, {"link_url", link}};
-        };
         // Only objects whose status is the number 1 count; the order stays.
         QTest::newRow("active items in order")
-            << 200 << json("{'success':true,'ads':[{'status':1,'title':'C','link_url':'" + page + "'},{'status':0,'title':'X'},"
-                           "1,null,{'status':'1','title':'S'},{'title':'M'},{'status':1.5,'title':'F'},{'status':1,'title':'A & B'}]}")
+            << 200 << feed({item("C", 1, page), item("X", 0), 1, QJsonValue(), item("S", "1"), item("F", 1.5), item("A & B")})
             << QStringList{"C", "A & B", "C"} << page;
         // Feed texts stay text, and links reach the label byte for byte, "&" included.
-        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", quotes)}) << QStringList(3, "<b>%1 & B</b>") << quotes;
-        QTest::newRow("file link") << 200 << feed({item("A", "file:///etc/passwd")}) << QStringList(3, "A") << "";
-        QTest::newRow("server error") << 500 << feed({item("A", page)}) << QStringList() << "home";
+        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", 1, quotes)}) << QStringList(3, "<b>%1 & B</b>") << quotes;
+        QTest::newRow("file link") << 200 << feed({item("A", 1, "file:///etc/passwd")}) << QStringList(3, "A") << "";
+        QTest::newRow("server error") << 500 << feed({item("A", 1, page)}) << QStringList() << "home";
         QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << QStringList() << "home";
-        QTest::newRow("no active item") << 200 << json("{'success':true,'ads':[{'status':0,'title':'A'}]}") << QStringList() << "home";
-        QTest::newRow("success not true") << 200 << json("{'success':1,'ads':[{'status':1,'title':'A'}]}") << QStringList() << "home";
-        QTest::newRow("ads not an array") << 200 << json("{'success':true,'ads':{'status':1,'title':'A'}}") << QStringList() << "home";
+        QTest::newRow("no active item") << 200 << feed({item("A", 0)}) << QStringList() << "home";
+        QTest::newRow("success not true") << 200 << feed({item("A")}, 1) << QStringList() << "home";
+        QTest::newRow("ads not an array") << 200 << QJsonDocument(QJsonObject{{"success", true}, {"ads", item("A")}}).toJson()
+                                          << QStringList() << "home";
     }
 
     void showsFeedOrBuiltInItems()
@@ -245,7 +212,7 @@ private slots:
         QFETCH(QStringList, titles);
         QFETCH(QString, opens);
         FeedServer server;
-        server.routes.insert("/promo/api/ads", Route{status, body});
+        server.routes.insert("/promo/api/ads", {status, body});
         Banner banner(server.url("/promo/"));
         banner.show();
         QCOMPARE(banner.label->text(), AdMarkup::placeholder());
@@ -276,39 +243,24 @@ private slots:
     {
         FeedServer server;
         const QByteArray picture = png(QSize(40, 20));
-        const QByteArray huge = picture + QByteArray(5 << 20, '\0');
-        QTemporaryDir dir;
-        QFile local(dir.filePath(QStringLiteral("pic.png")));
-        QVERIFY(local.open(QIODevice::WriteOnly) && local.write(picture) == picture.size());
-        local.close();
-        // Pictures are fitted into 500 x 36; the rest are refused.
-        const QList<std::tuple<QString, Route, QSize>> pictures{
-            {"/first.png", Route{200, png(QSize(200, 100))}, QSize(72, 36)},
-            {"/missing.png", Route{404, picture}, QSize()},
-            {"/broken.png", Route{200, "GIF89a but not really"}, QSize()},
-            {"/huge.png", Route{200, huge}, QSize()},
-            {"/unannounced.png", Route{200, huge, false}, QSize()},
-            {"/last.png", Route{200, png(QSize(2000, 10))}, QSize(500, 2)},
-            {QUrl::fromLocalFile(local.fileName()).toString(), Route{200, picture}, QSize()}};
-        QStringList addresses;
-        for (const auto& [path, route, size] : pictures) {
-            addresses << (path.startsWith('/') ? server.url(path) : path);
-            server.routes.insert(path.toLatin1(), route);
+        // Pictures are fitted into 500 x 36; the rest are refused, and a resource is not read.
+        const QList<std::tuple<QString, int, QByteArray, QSize>> pictures{
+            {"/first.png", 200, png(QSize(200, 100)), QSize(72, 36)}, {"/missing.png", 404, picture, QSize()},
+            {"/broken.png", 200, "GIF89a but not really", QSize()},   {"/huge.png", 200, picture + QByteArray(5 << 20, '\0'), QSize()},
+            {"/last.png", 200, png(QSize(2000, 10)), QSize(500, 2)},  {"qrc:/icon/SignalR.ico", 200, {}, QSize()}};
+        QJsonArray items;
+        for (const auto& [path, status, body, size] : pictures) {
+            items.append(item(path, 1, {}, path.startsWith('/') ? server.url(path) : path));
+            server.routes.insert(path.toLatin1(), {status, body});
         }
-        server.routes.insert("/api/ads", Route{200, pictureFeed(addresses)});
-        server.held = {"/first.png", "/last.png"};
+        server.routes.insert("/api/ads", {200, feed(items)});
         Banner banner(server.url());
-        // Every web picture is asked for; the local file is not read.
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 5, Timeout);
-        QCOMPARE(server.heads.size(), 7);
-        QCOMPARE(seenInLabel(banner.label->text()).value(2), "品" + addresses[0] + " — 图片加载中...");
-
-        // The picture of the item on show replaces its loading form at once; one arriving
-        // for another item changes nothing on show.
-        server.release("/first.png");
-        QTRY_COMPARE_WITH_TIMEOUT(pictureIn(banner.label->text()), QSize(72, 36), Timeout);
-        server.release("/last.png");
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 7, Timeout);
+        const AdItem loading{1, "product", "image", "/first.png", server.url("/first.png"), {}, {}};
+        QCOMPARE(seenInLabel(AdMarkup::render(loading)).value(2), "品/first.png — 图片加载中...");
+        // Every web picture is asked for. The picture of the item on show replaces its
+        // loading form at once; one arriving for another item changes nothing on show.
+        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 6, Timeout);
+        QCOMPARE(server.heads.size(), 6);
         QCOMPARE(pictureIn(banner.label->text()), QSize(72, 36));
 
         // Rotations show the accepted pictures from the cache, without asking again.
@@ -316,7 +268,7 @@ private slots:
             QVERIFY(banner.rotate());
             QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % pictures.size()]).expandedTo({0, 0}));
         }
-        QCOMPARE(server.heads.size(), 7);
+        QCOMPARE(server.heads.size(), 6);
     }
 
 private:
