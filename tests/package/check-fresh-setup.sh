@@ -32,22 +32,15 @@ fail() { failed=$((failed + 1)); echo "FAIL $1"; [ -z "${2:-}" ] || tail -n 40 "
 # step <what> <log> <command...>: the command with its output in the log, waited for in the
 # background so that an interrupt reaches the cleanup at once.
 step() {
-    local what=$1 log=$2
-    shift 2
-    "$@" >"$log" 2>&1 &
-    if wait $!; then pass "$what"; else fail "$what" "$log"; return 1; fi
+    "${@:3}" >"$2" 2>&1 &
+    if wait $!; then pass "$1"; else fail "$1" "$2"; return 1; fi
 }
-stage() { # stage <what>: how long the stage took, then start the next one
-    local s=$((SECONDS - stage_start))
-    printf 'time %-34s %dm%02ds\n' "$1" $((s / 60)) $((s % 60))
+# stage <what>: how long the stage took (since stage_start), then start the next one.
+stage() {
+    printf 'time %-34s %dm%02ds\n' "$1" $(((SECONDS - stage_start) / 60)) $(((SECONDS - stage_start) % 60))
     stage_start=$SECONDS
 }
-finish() {
-    stage_start=0
-    stage "whole check"
-    echo "fresh-setup: $passed checks passed, $failed failed"
-    exit $((failed > 0))
-}
+finish() { stage_start=0 && stage "whole check"; echo "fresh-setup: $passed checks passed, $failed failed"; exit $((failed > 0)); }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/korvahub-fresh.XXXXXX") && tmp=$(realpath "$tmp") || exit 1
 root=$tmp/root
