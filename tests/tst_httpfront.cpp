@@ -98,7 +98,6 @@ private slots:
         QTest::newRow("two lengths") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1\r\ncontent-length: 2\r\n\r\n") << badRequest << true;
         QTest::newRow("oversized") << QByteArray("GET / HTTP/1.1\r\n").append(40000, 'x')
                                    << QByteArrayList{"HTTP/1.1 431 Request Header Fields Too Large"} << true;
-        QTest::newRow("unknown id") << upgrade("unknown") << QByteArrayList{"HTTP/1.1 404 Not Found"} << true;
     }
 
     void answers()
