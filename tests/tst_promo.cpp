@@ -5,8 +5,9 @@
 //   feed replaced by the built-in items or the other way round;
 // - feed text or links that break out of the label's markup (HTML injection), links that
 //   the desktop would open although they are not web pages, and a page opened twice;
-// - pictures: the wrong item's picture shown, pictures fetched again, oversized, broken
-//   or local-file pictures accepted, pictures not fitted into the banner.
+// - pictures: the wrong item's picture shown, pictures fetched again, oversized or broken
+//   pictures accepted, pictures read from anything but the web (a resource here), pictures
+//   not fitted into the banner.
 #include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
