@@ -198,27 +198,23 @@ private slots:
 
     void methodsReachTheRightClients()
     {
+        using namespace HubProtocol;
         Fixture f;
         auto caller = f.handshakenPeer();
         auto other = f.handshakenPeer();
         QVERIFY(caller && other);
-        caller->socket->sendTextMessage(QStringLiteral(
-            "{\"type\":1,\"invocationId\":\"1\",\"target\":\"Echo\",\"arguments\":[\"e\"]}\x1e"
-            "{\"type\":1,\"invocationId\":\"2\",\"target\":\"SendMessage\",\"arguments\":[\"s\"]}\x1e"));
-        const QString echo = QStringLiteral("{\"arguments\":[\"e\"],\"target\":\"Echo\",\"type\":1}\x1e");
-        const QString message = QStringLiteral("{\"arguments\":[\"s\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e");
+        caller->socket->sendTextMessage(clientInvocation("Echo", "e", 1) + clientInvocation("SendMessage", "s", 2));
+        const QString message = serverInvocation("ReceiveMessage", "s");
         QTRY_COMPARE_WITH_TIMEOUT(caller->received.size(), 4, Timeout);
-        QCOMPARE(caller->received,
-                 QStringList({echo, QStringLiteral("{\"invocationId\":\"1\",\"result\":\"e\",\"type\":3}\x1e"),
-                              message, QStringLiteral("{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e")}));
+        QCOMPARE(caller->received, QStringList({serverInvocation("Echo", "e"), completionResult("1", "e"), message,
+                                                completionResult("2", QJsonValue::Null)}));
         QTRY_COMPARE_WITH_TIMEOUT(other->received, QStringList({message}), Timeout);
         // One received entry for the whole message; the hub's answers are not logged.
-        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX {\"type\":1")).size(), 1);
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX {\"arguments\"")).size(), 1);
         QCOMPARE(f.log.txBytes(), qint64(0));
 
         f.hub.broadcast(QStringLiteral("Push"), "p");
-        const QString push = QStringLiteral("{\"arguments\":[\"p\"],\"target\":\"Push\",\"type\":1}\x1e");
-        QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(push), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(serverInvocation("Push", "p")), Timeout);
         QCOMPARE(logLines(&f.log).last(), QStringLiteral("TX p"));
         QCOMPARE(f.log.txBytes(), qint64(1));
     }
@@ -326,11 +322,9 @@ private slots:
         Fixture first;
         CommunicationBase log;
         SimulatedHub second(&log);
-        QVERIFY(!second.listen(first.hub.port(), QStringLiteral("/hub")));
-        QVERIFY(!second.isListening());
+        QVERIFY(!second.listen(first.hub.port(), QStringLiteral("/hub")) && !second.isListening());
         QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 监听失败: ")));
-        QCOMPARE(logLines(&first.log).first(),
-                 QStringLiteral("SYS SignalR服务器已启动: http://localhost:%1/debughub").arg(first.hub.port()));
+        QCOMPARE(logLines(&first.log).first(), "SYS SignalR服务器已启动: http://localhost:" + QString::number(first.hub.port()) + "/debughub");
     }
 };
 
