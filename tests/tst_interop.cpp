@@ -45,7 +45,7 @@ private slots:
         QVERIFY(hub.listen(0, QStringLiteral("/debughub")));
         QSignalSpy joined(&hub, &SimulatedHub::peerJoined);
 
-        ChildProcess client(node, {script, "session", QStringLiteral("http://127.0.0.1:%1/debughub").arg(hub.port()),
+        ChildProcess client(node, {script, QStringLiteral("http://127.0.0.1:%1/debughub").arg(hub.port()),
                             QString::number(PeerTimeoutMs), QString::number(SilenceMs)});
         QSignalSpy finished(&client.process, &QProcess::finished);
         QTRY_VERIFY2_WITH_TIMEOUT(client.lines.contains("ready"), qPrintable(client.transcript()), Timeout);
