@@ -74,6 +74,7 @@ private slots:
         row("not json", "hello 中", RecordKind::Raw, "hello 中");
         row("trailing garbage", "{} x", RecordKind::Raw, "{} x");
         row("echoed handshake", R"({"protocol":"json","version":1})", RecordKind::HandshakeAck, "");
+        row("protocol without version is a message", R"({"protocol":"x","type":6})", RecordKind::Typed, "[]()");
         row("ack wins over type", R"({"protocol":1,"version":1,"type":1})", RecordKind::HandshakeAck, "");
         row("placeholders literal", R"({"type":1,"target":"%2","arguments":["%1"]})", RecordKind::Typed, "[%2](%1)");
         row("error completion", R"({"invocationId":"1","error":"boom"})", RecordKind::ErrorCompletion, "boom");
