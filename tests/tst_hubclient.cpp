@@ -97,7 +97,6 @@ private slots:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("ack") << Ack << QStringList({"SYS SignalR协议握手成功"});
         QTest::newRow("error refuses")
             << QStringLiteral("{\"error\":\"Requested protocol 'json' is not available.\"}\x1e")
             << QStringList({"SYS 握手失败: Requested protocol 'json' is not available."});
@@ -265,7 +264,6 @@ private slots:
     void oversizedMessageIsRefused()
     {
         Fixture f;
-        QCOMPARE(f.client.maxMessageBytes(), quint64(64 * 1024 * 1024));
         f.client.setMaxMessageBytes(1024 * 1024); // the same rule at a size a test can afford
         QVERIFY(f.connect());
         QSignalSpy disconnected(&f.client, &HubClient::disconnected);
