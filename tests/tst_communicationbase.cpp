@@ -23,7 +23,7 @@ private slots:
         CommunicationBase log;
         QStringList events;
         connect(&log, &CommunicationBase::logEntryAdded, this,
-                [&events](const LogEntry& e) { events << e.directionTag() + ' ' + e.text + '|' + e.hexText; });
+                [&events](const LogEntry& e) { events << e.directionTag() + ' ' + e.text() + '|' + e.hexText(); });
         connect(&log, &CommunicationBase::logCleared, this, [&events] { events << "cleared"; });
         connect(&log, &CommunicationBase::countersUpdated, this,
                 [&] { events << QStringLiteral("%1/%2").arg(log.txBytes()).arg(log.rxBytes()); });
@@ -56,7 +56,7 @@ private slots:
         log.logReceivedData(QByteArray::fromHex("C4E3"));
         log.setEncoding("UTF-8");
         log.logReceivedData(QByteArray::fromHex("C4E3"));
-        QCOMPARE(log.entries().at(0).text + '|' + log.entries().at(1).text, "Äã|\uFFFD\uFFFD");
+        QCOMPARE(log.entries().at(0).text() + '|' + log.entries().at(1).text(), "Äã|\uFFFD\uFFFD");
         QCOMPARE(log.maxEntries(), 100000); // dropping the oldest: see the view's test
     }
 

@@ -11,9 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QListView>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -134,8 +134,8 @@ int main(int argc, char* argv[])
     server.findChild<QSplitter*>(QStringLiteral("logSplitter"))->setSizes({280, 300});
     server.findChild<QLineEdit*>(QStringLiteral("filterMethod"))->setText(QStringLiteral("SendMessage"));
     QTest::qWait(600);
-    auto* serverLog = server.findChild<QListWidget*>(QStringLiteral("logOutput"));
-    serverLog->setCurrentRow(serverLog->count() - 1);
+    auto* serverLog = server.findChild<QListView*>(QStringLiteral("logOutput"));
+    serverLog->setCurrentIndex(serverLog->model()->index(serverLog->model()->rowCount() - 1, 0));
     QTest::qWait(200);
     server.grab().save(out + QStringLiteral("/log-detail.png"));
     client.findChild<QTabWidget*>()->setCurrentIndex(1);

@@ -13,7 +13,7 @@ inline QStringList logLines(const CommunicationBase* comm)
         const QString tag = entry.direction == LogEntry::SYS  ? QStringLiteral("SYS")
                             : entry.direction == LogEntry::RX ? QStringLiteral("RX")
                                                               : QStringLiteral("TX");
-        lines.append(tag + QLatin1Char(' ') + entry.text);
+        lines.append(tag + QLatin1Char(' ') + entry.text());
     }
     return lines;
 }
