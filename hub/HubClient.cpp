@@ -7,8 +7,10 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QPromise>
 #include <QSslError>
 #include <QJsonValue>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -16,17 +18,34 @@
 #include <limits>
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "CommunicationBase.h"
 #include "HubSockets.h"
 
 namespace {
 
 // How much received text may wait for its turn: a burst of this size keeps the window
-// responsive; a flood that outruns the log for longer is taken at the log's pace.
+// responsive; a flood that outruns the log for longer is taken at the log's pace. One
+// message of the largest size fits, so that it waits without stalling the window.
 constexpr qsizetype MaxInboundBacklog = 100000;
-constexpr qsizetype MaxInboundBacklogChars = 16 * 1024 * 1024;
+constexpr qsizetype MaxInboundBacklogChars = qsizetype(HubProtocol::MaxMessageBytes);
 
 const char* const ErrorReportedProperty = "errorReported";
+
+// A backlog this long was a burst worth giving its memory back after.
+constexpr qsizetype BurstMessages = 10000;
+
+// The C library keeps what a burst freed between the blocks still in use (the log's
+// entries), so the resident size would stay at the burst's high-water mark for good.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 // Handle everything queued, however long it takes.
 constexpr qint64 NoBudget = -1;
@@ -73,8 +92,19 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     m_inboundTimer->setSingleShot(true);
     m_inboundTimer->setInterval(0);
     connect(m_inboundTimer, &QTimer::timeout, this, [this] { processInbound(m_inboundSliceNs); });
+    m_largeRecord = new QFutureWatcher<HubProtocol::Record>(this);
+    connect(m_largeRecord, &QFutureWatcherBase::finished, this, &HubClient::onLargeRecordParsed);
     m_serverTimeout->setSingleShot(true);
-    connect(m_serverTimeout, &QTimer::timeout, this, &HubClient::onServerTimeout);
+    // Restarting the timer for every message of a flood would cost more than the
+    // message: it runs from the connection on and, when it fires, looks at the time of
+    // the last message.
+    connect(m_serverTimeout, &QTimer::timeout, this, [this] {
+        const qint64 quiet = m_clock.elapsed() - m_lastReceivedMs;
+        if (quiet < m_serverTimeoutMs)
+            m_serverTimeout->start(int(m_serverTimeoutMs - quiet));
+        else
+            onServerTimeout();
+    });
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &HubClient::connectSocket);
 }
@@ -422,6 +452,7 @@ void HubClient::onSocketConnected()
     m_log->logSystemMessage(QStringLiteral("SignalR已连接"));
     write(HubProtocol::handshakeRequest());
     m_awaitingHandshake = true;
+    m_lastReceivedMs = m_clock.elapsed();
     m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
 }
@@ -445,39 +476,104 @@ void HubClient::reportError(QWebSocket* socket)
 void HubClient::queueMessage(const QString& message)
 {
     // Any record shows the hub is alive, whenever the log gets round to it.
-    if (m_serverTimeout->isActive())
-        m_serverTimeout->start();
+    m_lastReceivedMs = m_clock.elapsed();
     m_inbound.append(message);
     m_inboundChars += message.size();
-    // Past the backlog limit, handle messages as they come: the socket then reads no
+    // Past the backlog limit, handle records as they come: the socket then reads no
     // faster than the log takes them, and memory stays bounded however long the flood.
+    QString record;
     while (m_inbound.size() > MaxInboundBacklog || m_inboundChars > MaxInboundBacklogChars) {
-        const QString oldest = m_inbound.takeFirst();
-        m_inboundChars -= oldest.size();
-        handleMessage(oldest);
+        if (m_parsingLarge) {
+            m_largeRecord->waitForFinished();
+            onLargeRecordParsed();
+        } else if (takeRecord(record)) {
+            handleClassified(HubProtocol::classify(record));
+        }
     }
-    if (!m_inbound.isEmpty() && !m_inboundTimer->isActive())
+    if (!m_parsingLarge && !m_inboundTimer->isActive())
         m_inboundTimer->start();
+}
+
+bool HubClient::takeRecord(QString& record)
+{
+    for (;;) {
+        if (m_currentPos < m_current.size()) {
+            const qsizetype end = m_current.indexOf(QChar(HubProtocol::RecordSeparator), m_currentPos);
+            const qsizetype stop = end < 0 ? m_current.size() : end;
+            const qsizetype start = m_currentPos;
+            m_currentPos = stop + 1;
+            if (stop == start)
+                continue; // empty pieces are no records
+            if (start == 0 && stop >= m_current.size() - 1) {
+                // The usual message of one record: no copy, only the separator goes.
+                record = std::move(m_current);
+                m_current = QString();
+                m_currentPos = 0;
+                record.truncate(stop);
+            } else {
+                record = m_current.mid(start, stop - start);
+            }
+            return true;
+        }
+        m_current = QString();
+        m_currentPos = 0;
+        if (m_inbound.isEmpty()) {
+            const bool afterBurst = m_inbound.capacity() >= BurstMessages;
+            m_inbound = QList<QString>(); // give back what a burst grew it to
+            m_inboundChars = 0;
+            if (afterBurst)
+                releaseFreedMemory();
+            return false;
+        }
+        m_current = m_inbound.takeFirst();
+        m_inboundChars -= m_current.size();
+    }
 }
 
 void HubClient::processInbound(qint64 budgetNs)
 {
+    if (m_parsingLarge) {
+        if (budgetNs >= 0)
+            return; // the queue goes on once the parse is done
+        m_largeRecord->waitForFinished();
+        onLargeRecordParsed();
+    }
     QElapsedTimer clock;
     clock.start();
-    while (!m_inbound.isEmpty()) {
-        const QString message = m_inbound.takeFirst();
-        m_inboundChars -= message.size();
-        handleMessage(message);
-        if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs)
-            break;
+    QString record;
+    while (takeRecord(record)) {
+        if (budgetNs >= 0 && record.size() >= LargeRecordChars) {
+            // Started here, so that the queue waits from this moment on.
+            auto promise = std::make_shared<QPromise<HubProtocol::Record>>();
+            promise->start();
+            m_parsingLarge = true;
+            m_largeRecord->setFuture(promise->future());
+            QThreadPool::globalInstance()->start([promise, text = std::move(record)] {
+                promise->addResult(HubProtocol::classify(text));
+                promise->finish();
+            });
+            return;
+        }
+        handleClassified(HubProtocol::classify(record));
+        if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs) {
+            m_inboundTimer->start();
+            return;
+        }
     }
-    if (m_inbound.isEmpty()) {
-        m_inboundTimer->stop();
-        m_inbound = QList<QString>(); // give back what a burst grew it to
-        m_inboundChars = 0;
-    } else {
-        m_inboundTimer->start();
-    }
+    m_inboundTimer->stop();
+}
+
+void HubClient::onLargeRecordParsed()
+{
+    // The announcement of a parse that was waited for and handled comes late: ignored.
+    const QFuture<HubProtocol::Record> parsed = m_largeRecord->future();
+    if (!m_parsingLarge || !parsed.isFinished())
+        return;
+    m_parsingLarge = false;
+    const HubProtocol::Record record = parsed.result();
+    m_largeRecord->setFuture(QFuture<HubProtocol::Record>());
+    handleClassified(record);
+    m_inboundTimer->start();
 }
 
 void HubClient::discardSocket()
@@ -504,27 +600,29 @@ void HubClient::onHandshakeSucceeded()
 void HubClient::handleMessage(const QString& message)
 {
     const QStringList records = HubProtocol::splitRecords(message);
-    for (const QString& text : records) {
-        const HubProtocol::Record record = HubProtocol::classify(text);
+    for (const QString& text : records)
+        handleClassified(HubProtocol::classify(text));
+}
 
-        // The first record after the handshake request answers it, as the official
-        // clients read it: {} acknowledges, {"error":...} refuses.
-        if (m_awaitingHandshake) {
-            m_awaitingHandshake = false;
-            const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
-                                       && record.kind != HubProtocol::RecordKind::HandshakeAck
-                                       && !record.object.contains(QLatin1String("type"));
-            if (untypedObject) {
-                if (record.object.contains(QLatin1String("error")))
-                    m_log->logSystemMessage(QStringLiteral("握手失败: ")
-                                            + record.object.value(QLatin1String("error")).toString());
-                else
-                    onHandshakeSucceeded();
-                continue;
-            }
+void HubClient::handleClassified(const HubProtocol::Record& record)
+{
+    // The first record after the handshake request answers it, as the official
+    // clients read it: {} acknowledges, {"error":...} refuses.
+    if (m_awaitingHandshake) {
+        m_awaitingHandshake = false;
+        const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
+                                   && record.kind != HubProtocol::RecordKind::HandshakeAck
+                                   && !record.object.contains(QLatin1String("type"));
+        if (untypedObject) {
+            if (record.object.contains(QLatin1String("error")))
+                m_log->logSystemMessage(QStringLiteral("握手失败: ")
+                                        + record.object.value(QLatin1String("error")).toString());
+            else
+                onHandshakeSucceeded();
+            return;
         }
-        handleRecord(record);
     }
+    handleRecord(record);
 }
 
 void HubClient::handleRecord(const HubProtocol::Record& record)

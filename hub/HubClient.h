@@ -2,6 +2,7 @@
 
 #include <QCache>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -31,9 +32,12 @@ class QWebSocket;
 // auto-reconnect on, a connection that drops without the user asking is opened again
 // after growing delays, unless the hub's close record forbids it.
 //
-// Received messages are queued and handled in time slices: the socket hands over
-// everything the kernel buffered in one go, thousands of messages in a flood. Whatever
-// was received is logged before a disconnection, a new attempt or a close.
+// Received messages are queued and their records handled in time slices, record by
+// record, so a message of a million records is no different from a million messages:
+// the socket hands over everything the kernel buffered in one go. A record too long to
+// parse within a slice is parsed on a worker thread while the queue waits, and then
+// handled in its turn. Whatever was received is logged before a disconnection, a new
+// attempt or a close.
 // A close the user asks for (close()) is not reported through disconnected().
 //
 // Every step of the connect pipeline is a system entry: what was requested (method,
@@ -123,6 +127,9 @@ private:
     void reportError(QWebSocket* socket);
     void queueMessage(const QString& message);
     void processInbound(qint64 budgetNs);
+    bool takeRecord(QString& record);
+    void onLargeRecordParsed();
+    void handleClassified(const HubProtocol::Record& record);
     void connectSocket();
     void discardSocket();
     void write(const QString& text);
@@ -159,12 +166,20 @@ private:
     // bounded so that a hub that never answers cannot grow it for ever.
     QCache<QString, qint64> m_pendingCalls{MaxPendingCalls};
     QElapsedTimer m_clock;
+    qint64 m_lastReceivedMs = 0; // on m_clock
     QStringList m_streams;
     QString m_openedAddress; // what the user opened, for reconnecting
     QList<int> m_reconnectDelays{0, 2000, 10000, 30000};
     int m_reconnectAttempt = 0; // attempts since the last drop; 0 when not reconnecting
+    // Messages waiting (and the characters they hold), then the one being taken apart
+    // and where its next record starts.
     QList<QString> m_inbound;
     qsizetype m_inboundChars = 0;
+    QString m_current;
+    qsizetype m_currentPos = 0;
+    // A long record being parsed off the GUI thread; the queue waits for it.
+    QFutureWatcher<HubProtocol::Record>* m_largeRecord = nullptr;
+    bool m_parsingLarge = false;
     QStringList m_subscriptions;
     qint32 m_invocationCounter = 0;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
@@ -181,6 +196,8 @@ private:
     bool m_awaitingHandshake = false;
     bool m_connected = false;
 
-    static constexpr qint64 DefaultInboundSliceNs = 8'000'000;
+    static constexpr qint64 DefaultInboundSliceNs = 4'000'000;
+    // Records from this length on are parsed on a worker thread: about 10 ms of parsing.
+    static constexpr qsizetype LargeRecordChars = 512 * 1024;
     static constexpr int MaxPendingCalls = 10000;
 };

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QStringBuilder>
 
 namespace HubProtocol {
 
@@ -198,11 +199,24 @@ Record classifyObject(const QJsonObject& object)
         const QJsonValue target = object.value(QLatin1String("target"));
         const QJsonArray arguments = object.value(QLatin1String("arguments")).toArray();
         QStringList texts;
+        texts.reserve(arguments.size());
         for (const QJsonValue& argument : arguments)
             texts.append(argumentText(argument));
-        record.text = QStringLiteral("[%1](%2)")
-                          .arg(target.isString() ? target.toString() : QString(),
-                               texts.join(QLatin1String(", ")));
+        // Put together by hand in one allocation: this runs for every record of a flood,
+        // and an argument may be tens of megabytes.
+        const QString name = target.isString() ? target.toString() : QString();
+        const QLatin1String separator(", ");
+        qsizetype length = name.size() + 3;
+        for (const QString& text : std::as_const(texts))
+            length += text.size() + separator.size();
+        record.text.reserve(length);
+        record.text += QLatin1Char('[') % name % QLatin1String("](");
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            if (i > 0)
+                record.text += separator;
+            record.text += texts.at(i);
+        }
+        record.text += QLatin1Char(')');
         // Only what the hub sends as data reaches the charts.
         const int type = messageType(object);
         if (type == int(MessageType::Invocation))
