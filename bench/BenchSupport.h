@@ -11,8 +11,9 @@
 #include <algorithm>
 #include <vector>
 
-// Helpers shared by the benchmarks: the flood peer process, resident memory, the
-// longest pause of the event loop, and summary statistics.
+// Helpers shared by the benchmarks: the flood peer process, resident memory and its
+// peak, the longest pause of the event loop, summary statistics and the verdict beside
+// each target.
 namespace BenchSupport {
 
 // A helper program built beside the benchmarks (see bench/CMakeLists.txt).
@@ -25,11 +26,13 @@ inline QString helperPath(const QString& name)
 class FloodPeer
 {
 public:
-    explicit FloodPeer(qint64 countPerConnection)
+    explicit FloodPeer(qint64 countPerConnection, const QString& mode = QString())
     {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(helperPath(QStringLiteral("korvahub_floodpeer")),
-                      {QString::number(countPerConnection)});
+        QStringList arguments{QString::number(countPerConnection)};
+        if (!mode.isEmpty())
+            arguments.append(mode);
+        process.start(helperPath(QStringLiteral("korvahub_floodpeer")), arguments);
         if (!process.waitForStarted(10000))
             return;
         QElapsedTimer clock;
@@ -56,19 +59,45 @@ private:
     quint16 port = 0;
 };
 
-// VmRSS of this process in MiB, 0 if unknown.
-inline double residentMiB()
+// A field of /proc/self/status in MiB (VmRSS: resident now, VmHWM: the peak), 0 if
+// unknown.
+inline double statusMiB(const char* field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return 0;
     // A /proc file has no size, so it is read whole rather than line by line to its end.
     const QList<QByteArray> lines = status.readAll().split('\n');
+    const QByteArray key = QByteArray(field) + ':';
     for (const QByteArray& line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
+}
+
+inline double residentMiB()
+{
+    return statusMiB("VmRSS");
+}
+
+// The peak resident size since the last resetPeakResident() (or the start).
+inline double peakResidentMiB()
+{
+    return statusMiB("VmHWM");
+}
+
+// Linux lets a process start its peak afresh ("5" into clear_refs).
+inline void resetPeakResident()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
+inline const char* verdict(bool met)
+{
+    return met ? "met" : "NOT met";
 }
 
 // Ticks a 10 ms timer on the calling (GUI) thread and keeps the longest gap between
