@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <vector>
 
-// Helpers shared by the benchmarks: the flood peer process, resident memory and its
-// peak, the longest pause of the event loop, summary statistics and the verdict beside
-// each target.
+// Helpers shared by the benchmarks: the flood peer process, resident memory, the
+// longest pause of the event loop, summary statistics and the verdict beside each
+// target.
 namespace BenchSupport {
 
 // A helper program built beside the benchmarks (see bench/CMakeLists.txt).
@@ -26,13 +26,11 @@ inline QString helperPath(const QString& name)
 class FloodPeer
 {
 public:
-    explicit FloodPeer(qint64 countPerConnection, const QString& mode = QString())
+    explicit FloodPeer(qint64 countPerConnection)
     {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList arguments{QString::number(countPerConnection)};
-        if (!mode.isEmpty())
-            arguments.append(mode);
-        process.start(helperPath(QStringLiteral("korvahub_floodpeer")), arguments);
+        process.start(helperPath(QStringLiteral("korvahub_floodpeer")),
+                      {QString::number(countPerConnection)});
         if (!process.waitForStarted(10000))
             return;
         QElapsedTimer clock;
@@ -59,40 +57,19 @@ private:
     quint16 port = 0;
 };
 
-// A field of /proc/self/status in MiB (VmRSS: resident now, VmHWM: the peak), 0 if
-// unknown.
-inline double statusMiB(const char* field)
+// VmRSS of this process in MiB, 0 if unknown.
+inline double residentMiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return 0;
     // A /proc file has no size, so it is read whole rather than line by line to its end.
     const QList<QByteArray> lines = status.readAll().split('\n');
-    const QByteArray key = QByteArray(field) + ':';
     for (const QByteArray& line : lines) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
-}
-
-inline double residentMiB()
-{
-    return statusMiB("VmRSS");
-}
-
-// The peak resident size since the last resetPeakResident() (or the start).
-inline double peakResidentMiB()
-{
-    return statusMiB("VmHWM");
-}
-
-// Linux lets a process start its peak afresh ("5" into clear_refs).
-inline void resetPeakResident()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (refs.open(QIODevice::WriteOnly))
-        refs.write("5");
 }
 
 inline const char* verdict(bool met)

@@ -2,7 +2,7 @@
 // for the ingest, responsiveness and memory benchmarks. It runs in its own process so
 // that producing the flood costs the measured program nothing.
 //
-//   korvahub_floodpeer COUNT [one|big]
+//   korvahub_floodpeer COUNT
 //
 // Prints "PORT <n>" on standard output once it listens. Each client that connects gets,
 // after its first text message (the hub handshake request), the acknowledgement {} and
@@ -10,9 +10,7 @@
 //   {"type":1,"target":"ReceiveMessage","arguments":["user1","hello <i>"]} + 0x1E
 // one per WebSocket message, numbered from 0 per connection. An invocation the client
 // sends with the target "Flood" and one argument K (a decimal text) asks for K more,
-// numbered on. The heavy cases instead send one message and nothing more: "one" puts
-// COUNT records {"type":1,"target":"Tick","arguments":[<i>]} + 0x1E in it, "big" one
-// invocation of ReceiveMessage("user1", <COUNT times 'x'>). The peer speaks WebSocket over QTcpSocket itself (upgrade, frames) so it
+// numbered on. The peer speaks WebSocket over QTcpSocket itself (upgrade, frames) so it
 // can hold the amount of unsent data exactly: it writes as fast as the reader takes,
 // never more than a small window ahead. It ends when its parent process goes away.
 
@@ -41,11 +39,10 @@ constexpr qint64 WriteWindow = 256 * 1024;
 class FloodConnection : public QObject
 {
 public:
-    FloodConnection(QTcpSocket* socket, qint64 initialCount, const QByteArray& mode)
+    FloodConnection(QTcpSocket* socket, qint64 initialCount)
         : QObject(socket)
         , socket(socket)
         , initialCount(initialCount)
-        , mode(mode)
     {
         connect(socket, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this] { pump(); });
@@ -116,10 +113,6 @@ private:
         if (!handshaken) {
             handshaken = true;
             sendText("{}\x1e");
-            if (mode == "one" || mode == "big") {
-                sendText(mode == "one" ? manyRecords(initialCount) : oneLongRecord(initialCount));
-                return;
-            }
             remaining += initialCount;
             pump();
             return;
@@ -130,24 +123,6 @@ private:
             return;
         remaining += invocation.value(QLatin1String("arguments")).toArray().at(0).toString().toLongLong();
         pump();
-    }
-
-    static QByteArray manyRecords(qint64 count)
-    {
-        QByteArray text;
-        char record[80];
-        for (qint64 i = 0; i < count; ++i) {
-            const int length = std::snprintf(record, sizeof record, "{\"type\":1,\"target\":\"Tick\",\"arguments\":[%lld]}\x1e",
-                                             static_cast<long long>(i));
-            text.append(record, length);
-        }
-        return text;
-    }
-
-    static QByteArray oneLongRecord(qint64 bytes)
-    {
-        return "{\"type\":1,\"target\":\"ReceiveMessage\",\"arguments\":[\"user1\",\"" + QByteArray(bytes, 'x')
-               + "\"]}\x1e";
     }
 
     void sendText(const QByteArray& text)
@@ -183,7 +158,6 @@ private:
 
     QTcpSocket* socket;
     const qint64 initialCount;
-    const QByteArray mode;
     QByteArray buffer;
     bool upgraded = false;
     bool handshaken = false;
@@ -197,17 +171,16 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const qint64 count = argc > 1 ? QByteArray(argv[1]).toLongLong() : 0;
-    const QByteArray mode = argc > 2 ? QByteArray(argv[2]) : QByteArray();
 
     QTcpServer server;
     if (!server.listen(QHostAddress::LocalHost, 0)) {
         std::fprintf(stderr, "floodpeer: cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;
     }
-    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server, count, mode] {
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server, count] {
         while (QTcpSocket* socket = server.nextPendingConnection()) {
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            new FloodConnection(socket, count, mode);
+            new FloodConnection(socket, count);
         }
     });
 

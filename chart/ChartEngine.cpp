@@ -109,10 +109,13 @@ std::optional<std::pair<double, double>> fittedSums(const QList<ChartSeriesData*
 
 void feedChartText(ChartEngine& engine, const QString& text)
 {
+    QList<ChartValue> values;
     feedText(
         text,
         [&engine] { return engine.rules(); },
-        [&engine](const ChartRule& rule, double value) { engine.appendValue(rule, value); });
+        [&values](const ChartRule& rule, double value) { values.append(ChartValue{rule.name, value}); });
+    engine.appendValues(values);
+    engine.refresh();
 }
 
 ChartEngine::ChartEngine(QWidget* parent)
@@ -231,12 +234,18 @@ void ChartEngine::setupChart()
 {
     auto* chart = new QChart();
     chart->setTitle(QStringLiteral("数据可视化"));
-    applyChartStyle(chart);
     // Every refresh replaces the points; animated, each would replay from the start.
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->addAxis(createTimeAxis(), Qt::AlignBottom);
+    auto* timeAxis = createTimeAxis();
+    chart->addAxis(timeAxis, Qt::AlignBottom);
     chart->addAxis(createValueAxis(), Qt::AlignLeft);
+    // Styled after the axes exist, and with a real time range: an axis without one is not
+    // drawn, so the tab would show no time axis until charts are enabled.
+    applyChartStyle(chart);
+    const qint64 nowMsecs = QDateTime::currentMSecsSinceEpoch();
+    timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(nowMsecs - qint64(m_timeWindowSecs) * 1000),
+                       QDateTime::fromMSecsSinceEpoch(nowMsecs));
 
     chartView = new QChartView(chart, this);
     chartView->setRenderHint(QPainter::Antialiasing);
@@ -266,13 +275,21 @@ void ChartEngine::onTimeWindowChanged(int seconds)
 
 void ChartEngine::appendValue(const ChartRule& rule, double value)
 {
-    for (ChartSeriesData* data : std::as_const(m_series)) {
-        if (data->name() == rule.name) {
-            data->append(QDateTime::currentMSecsSinceEpoch(), value);
-            break;
+    appendValues({ChartValue{rule.name, value}});
+    refresh();
+}
+
+void ChartEngine::appendValues(const QList<ChartValue>& values)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const ChartValue& value : values) {
+        for (ChartSeriesData* data : std::as_const(m_series)) {
+            if (data->name() == value.series) {
+                data->append(now, value.value);
+                break;
+            }
         }
     }
-    refresh();
 }
 
 void ChartEngine::onAddRule()

@@ -21,6 +21,13 @@ QT_END_NAMESPACE
 
 class ChartSeriesData;
 
+// One extracted value, for the series of that name.
+struct ChartValue
+{
+    QString series;
+    double value = 0.0;
+};
+
 // The data-visualisation panel: rules that pull numbers out of received texts, the series
 // they fill, and a Qt Charts chart of those series over a sliding time window.
 //
@@ -55,6 +62,9 @@ public:
     // Time-stamps the value into the series named like the rule (dropped when there is
     // none) and refreshes the chart.
     void appendValue(const ChartRule& rule, double value);
+    // The same for a batch, all at one instant, without refreshing: the clock's next
+    // refresh draws them (or the caller's).
+    void appendValues(const QList<ChartValue>& values);
 
     // Removes every series together with the rules that fill them and their list items,
     // then rebuilds the chart.

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QPromise>
 #include <QSslError>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QThreadPool>
 #include <QTimer>
@@ -24,6 +26,7 @@
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
+#include "MessagePackCodec.h"
 
 namespace {
 
@@ -77,6 +80,7 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     , m_keepAlive(new QTimer(this))
     , m_inboundTimer(new QTimer(this))
     , m_serverTimeout(new QTimer(this))
+    , m_handshakeTimer(new QTimer(this))
     , m_reconnectTimer(new QTimer(this))
 {
     m_clock.start();
@@ -105,6 +109,8 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
         else
             onServerTimeout();
     });
+    m_handshakeTimer->setSingleShot(true);
+    connect(m_handshakeTimer, &QTimer::timeout, this, &HubClient::onHandshakeTimeout);
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &HubClient::connectSocket);
 }
@@ -133,6 +139,7 @@ void HubClient::connectSocket()
     abortNegotiation();
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_connected = false;
     m_awaitingHandshake = false;
     m_handshaken = false;
@@ -268,9 +275,16 @@ void HubClient::openSocket(const QString& url)
     connect(socket, &QWebSocket::connected, this, &HubClient::onSocketConnected);
     connect(socket, &QWebSocket::disconnected, this, &HubClient::onSocketDisconnected);
     connect(socket, &QWebSocket::textMessageReceived, this, &HubClient::queueMessage);
+    connect(socket, &QWebSocket::binaryMessageReceived, this, &HubClient::queueFrame);
     // Qt 6.4 names the signal error(); errorOccurred arrived in 6.5.
-    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this, socket] { reportError(socket); });
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this, socket] {
+        reportError(socket);
+        // Refused from inside open() (an invalid address): no disconnection follows.
+        if (socket != m_socket || m_connected || socket->state() != QAbstractSocket::UnconnectedState)
+            return;
+        discardSocket();
+        connectionLost();
+    });
     connect(socket, &QWebSocket::sslErrors, this, [this, socket](const QList<QSslError>& errors) {
         reportCertificateErrors(errors);
         if (m_options.ignoreCertificateErrors)
@@ -287,9 +301,10 @@ void HubClient::openSocket(const QString& url)
     if (!cookies.isEmpty())
         request.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(cookies));
     m_socket = socket;
-    socket->open(request);
+    // Logged first: Qt reports some refusals from inside open().
     m_log->logSystemMessage(QStringLiteral("正在连接 %1...%2")
                                 .arg(Negotiation::maskAccessToken(url), headerSummary(authorizationHeader)));
+    socket->open(request);
 }
 
 void HubClient::applyHeaders(QNetworkRequest& request, bool withAuthorization) const
@@ -330,6 +345,7 @@ void HubClient::close()
     processInbound(NoBudget);
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_awaitingHandshake = false;
     m_connected = false;
     if (!m_socket)
@@ -396,13 +412,14 @@ bool HubClient::call(const QString& method, const QByteArray& payload,
     if (!isConnected())
         return false;
     const QString id = QString::number(n);
+    const QJsonValue typed = m_messagePack ? MessagePackCodec::argumentValue(payload) : QJsonValue();
     if (!awaitsAnswer) {
-        write(HubProtocol::serverInvocation(method, payload));
+        write(HubProtocol::serverInvocation(method, payload), typed);
     } else if (type == HubProtocol::MessageType::StreamInvocation) {
-        write(HubProtocol::streamInvocation(method, payload, n));
+        write(HubProtocol::streamInvocation(method, payload, n), typed);
         setStreams(m_streams + QStringList{id});
     } else {
-        write(HubProtocol::clientInvocation(method, payload, n));
+        write(HubProtocol::clientInvocation(method, payload, n), typed);
     }
     if (awaitsAnswer)
         m_pendingCalls.insert(id, new qint64(m_clock.elapsed()));
@@ -430,9 +447,17 @@ void HubClient::setStreams(const QStringList& ids)
         emit streamsActiveChanged(!ids.isEmpty());
 }
 
-void HubClient::write(const QString& text)
+void HubClient::write(const QString& record, const QJsonValue& argument)
 {
-    m_socket->sendTextMessage(text);
+    if (!m_messagePack) {
+        m_socket->sendTextMessage(record);
+    } else if (argument.isUndefined()) {
+        m_socket->sendBinaryMessage(MessagePackCodec::fromJsonRecords(record));
+    } else {
+        QJsonObject message = HubProtocol::classify(HubProtocol::splitRecords(record).value(0)).object;
+        message.insert(QLatin1String("arguments"), QJsonArray{argument});
+        m_socket->sendBinaryMessage(MessagePackCodec::framed(MessagePackCodec::encode(message)));
+    }
     // A hub drops a client that stays silent for its time-out (30 s by default on
     // ASP.NET Core): ping after every quiet spell.
     m_keepAlive->start(m_keepAliveMs);
@@ -450,9 +475,14 @@ void HubClient::onSocketConnected()
 {
     m_connected = true;
     m_log->logSystemMessage(QStringLiteral("SignalR已连接"));
-    write(HubProtocol::handshakeRequest());
+    m_messagePack = m_useMessagePack;
+    // The handshake is JSON text in both protocols, as the official clients send it.
+    m_socket->sendTextMessage(HubProtocol::handshakeRequest(m_messagePack ? HubProtocol::MessagePackProtocolName
+                                                                          : HubProtocol::JsonProtocolName));
+    m_keepAlive->start(m_keepAliveMs);
     m_awaitingHandshake = true;
     m_lastReceivedMs = m_clock.elapsed();
+    m_handshakeTimer->start(m_handshakeTimeoutMs);
     m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
 }
@@ -530,6 +560,21 @@ bool HubClient::takeRecord(QString& record)
     }
 }
 
+void HubClient::queueFrame(const QByteArray& frame)
+{
+    m_lastReceivedMs = m_clock.elapsed();
+    m_inboundFrames.append(frame);
+    m_inboundFrameBytes += frame.size();
+    // MessagePack frames are handled whole; past the backlog limit as they come.
+    while (m_inboundFrames.size() > MaxInboundBacklog || m_inboundFrameBytes > MaxInboundBacklogChars) {
+        const QByteArray oldest = m_inboundFrames.takeFirst();
+        m_inboundFrameBytes -= oldest.size();
+        handleFrame(oldest);
+    }
+    if (!m_parsingLarge && !m_inboundTimer->isActive())
+        m_inboundTimer->start();
+}
+
 void HubClient::processInbound(qint64 budgetNs)
 {
     if (m_parsingLarge) {
@@ -540,21 +585,33 @@ void HubClient::processInbound(qint64 budgetNs)
     }
     QElapsedTimer clock;
     clock.start();
+    // Text first: on a MessagePack connection only the handshake answer may come as text,
+    // and it comes before any binary frame.
     QString record;
-    while (takeRecord(record)) {
-        if (budgetNs >= 0 && record.size() >= LargeRecordChars) {
-            // Started here, so that the queue waits from this moment on.
-            auto promise = std::make_shared<QPromise<HubProtocol::Record>>();
-            promise->start();
-            m_parsingLarge = true;
-            m_largeRecord->setFuture(promise->future());
-            QThreadPool::globalInstance()->start([promise, text = std::move(record)] {
-                promise->addResult(HubProtocol::classify(text));
-                promise->finish();
-            });
-            return;
+    for (;;) {
+        if (takeRecord(record)) {
+            if (budgetNs >= 0 && record.size() >= LargeRecordChars) {
+                // Started here, so that the queue waits from this moment on.
+                auto promise = std::make_shared<QPromise<HubProtocol::Record>>();
+                promise->start();
+                m_parsingLarge = true;
+                m_largeRecord->setFuture(promise->future());
+                QThreadPool::globalInstance()->start([promise, text = std::move(record)] {
+                    promise->addResult(HubProtocol::classify(text));
+                    promise->finish();
+                });
+                return;
+            }
+            handleClassified(HubProtocol::classify(record));
+        } else if (!m_inboundFrames.isEmpty()) {
+            const QByteArray frame = m_inboundFrames.takeFirst();
+            m_inboundFrameBytes -= frame.size();
+            handleFrame(frame);
+        } else {
+            m_inboundFrames = QList<QByteArray>(); // give back what a burst grew it to
+            m_inboundFrameBytes = 0;
+            break;
         }
-        handleClassified(HubProtocol::classify(record));
         if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs) {
             m_inboundTimer->start();
             return;
@@ -570,9 +627,11 @@ void HubClient::onLargeRecordParsed()
     if (!m_parsingLarge || !parsed.isFinished())
         return;
     m_parsingLarge = false;
-    const HubProtocol::Record record = parsed.result();
+    HubProtocol::Record record = parsed.result();
     m_largeRecord->setFuture(QFuture<HubProtocol::Record>());
     handleClassified(record);
+    // Giving back hundreds of megabytes takes tens of milliseconds: not here.
+    QThreadPool::globalInstance()->start([handled = std::move(record)] {});
     m_inboundTimer->start();
 }
 
@@ -592,7 +651,8 @@ void HubClient::onHandshakeSucceeded()
 {
     m_handshaken = true;
     m_reconnectAttempt = 0;
-    m_log->logSystemMessage(QStringLiteral("SignalR协议握手成功"));
+    m_log->logSystemMessage(QStringLiteral("SignalR协议握手成功")
+                            + (m_messagePack ? QStringLiteral(" (MessagePack)") : QString()));
     for (const QString& name : std::as_const(m_subscriptions))
         sendSubscribe(name);
 }
@@ -610,6 +670,7 @@ void HubClient::handleClassified(const HubProtocol::Record& record)
     // clients read it: {} acknowledges, {"error":...} refuses.
     if (m_awaitingHandshake) {
         m_awaitingHandshake = false;
+        m_handshakeTimer->stop();
         const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
                                    && record.kind != HubProtocol::RecordKind::HandshakeAck
                                    && !record.object.contains(QLatin1String("type"));
@@ -625,14 +686,34 @@ void HubClient::handleClassified(const HubProtocol::Record& record)
     handleRecord(record);
 }
 
-void HubClient::handleRecord(const HubProtocol::Record& record)
+void HubClient::handleFrame(const QByteArray& frame)
+{
+    // A JSON connection reads no binary frames, as before MessagePack was offered.
+    if (!m_messagePack)
+        return;
+    QByteArray messages = frame;
+    // ASP.NET Core answers the handshake in a binary frame, and may put the first
+    // messages after the answer's separator in the same one.
+    if (m_awaitingHandshake) {
+        const qsizetype end = frame.indexOf(char(HubProtocol::RecordSeparator)) + 1;
+        handleMessage(QString::fromUtf8(end > 0 ? frame.left(end) : frame));
+        messages = end > 0 ? frame.mid(end) : QByteArray();
+    }
+    const MessagePackCodec::Frame read = MessagePackCodec::read(messages);
+    for (const MessagePackCodec::Message& message : read.messages)
+        handleRecord(HubProtocol::classifyObject(message.message, HubProtocol::Scalars::Shown), message.wire);
+    if (!read.error.isEmpty())
+        m_log->logDecoded(LogEntry::RX, read.rest, MessagePackCodec::errorRow(read.error, m_log->englishTexts()));
+}
+
+void HubClient::handleRecord(const HubProtocol::Record& record, const QByteArray& wire)
 {
     switch (record.kind) {
     case HubProtocol::RecordKind::HandshakeAck:
         onHandshakeSucceeded();
         break;
     case HubProtocol::RecordKind::Typed:
-        handleTyped(record);
+        handleTyped(record, wire);
         break;
     case HubProtocol::RecordKind::ErrorCompletion:
         m_log->logSystemMessage(QStringLiteral("调用错误: ") + record.text);
@@ -646,17 +727,24 @@ void HubClient::handleRecord(const HubProtocol::Record& record)
     }
 }
 
-void HubClient::handleTyped(const HubProtocol::Record& record)
+void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray& wire)
 {
     using HubProtocol::MessageType;
     const QJsonValue id = record.object.value(QLatin1String("invocationId"));
-    const auto row = [this, &record](qint64 roundTripMs = NoRoundTrip) {
-        return m_log->encodeText(HubProtocol::describeTyped(record, m_log->englishTexts(), roundTripMs));
+    // A JSON record's row is its text; a MessagePack message's keeps the bytes it came as.
+    const auto logRow = [this, &record, &wire](qint64 roundTripMs = NoRoundTrip, bool counted = true) {
+        const QString text = HubProtocol::describeTyped(record, m_log->englishTexts(), roundTripMs);
+        if (!wire.isEmpty())
+            m_log->logDecoded(LogEntry::RX, wire, text, counted);
+        else if (counted)
+            m_log->logReceivedData(m_log->encodeText(text));
+        else
+            m_log->logUncounted(LogEntry::RX, m_log->encodeText(text));
     };
     switch (MessageType(HubProtocol::messageType(record.object))) {
     case MessageType::Ping:
         if (m_showPings)
-            m_log->logUncounted(LogEntry::RX, row());
+            logRow(NoRoundTrip, false);
         return;
     case MessageType::Completion: {
         const QString key = HubProtocol::valueText(id);
@@ -664,11 +752,11 @@ void HubClient::handleTyped(const HubProtocol::Record& record)
         QStringList running = m_streams;
         if (running.removeAll(key) > 0)
             setStreams(running);
-        m_log->logReceivedData(row(sentAt ? m_clock.elapsed() - *sentAt : NoRoundTrip));
+        logRow(sentAt ? m_clock.elapsed() - *sentAt : NoRoundTrip);
         return;
     }
     case MessageType::Close:
-        m_log->logReceivedData(row());
+        logRow();
         m_closeIsFinal = !record.object.value(QLatin1String("allowReconnect")).toBool();
         // The hub closes its end too; closing ours makes sure the drop is handled.
         if (m_socket)
@@ -679,7 +767,7 @@ void HubClient::handleTyped(const HubProtocol::Record& record)
     }
     for (const QString& argument : record.arguments)
         emit argumentReceived(argument);
-    m_log->logReceivedData(row());
+    logRow();
     // An invocation with an id asks this client for a result it has no handler for.
     if (HubProtocol::messageType(record.object) == int(MessageType::Invocation) && !id.isUndefined()
         && isConnected()) {
@@ -696,6 +784,20 @@ void HubClient::onServerTimeout()
     m_log->logSystemMessage(m_log->pick(QStringLiteral("服务端超时: %1 秒内没有收到任何消息，断开连接"),
                                         QStringLiteral("Server timeout: nothing received for %1 s; closing the connection"))
                                 .arg(m_serverTimeoutMs / 1000.0));
+    discardSocket();
+    m_log->logSystemMessage(QStringLiteral("SignalR连接已断开"));
+    connectionLost();
+}
+
+void HubClient::onHandshakeTimeout()
+{
+    // The answer may be waiting in the queue rather than missing.
+    processInbound(NoBudget);
+    if (!m_awaitingHandshake)
+        return;
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("握手超时: %1 秒内没有收到 Hub 的握手应答，放弃连接"),
+                                        QStringLiteral("Handshake timeout: the hub did not answer within %1 s; giving up"))
+                                .arg(m_handshakeTimeoutMs / 1000.0));
     discardSocket();
     m_log->logSystemMessage(QStringLiteral("SignalR连接已断开"));
     connectionLost();
@@ -721,6 +823,7 @@ void HubClient::connectionLost()
     m_awaitingHandshake = false;
     m_keepAlive->stop();
     m_serverTimeout->stop();
+    m_handshakeTimer->stop();
     m_connected = false;
     // Only a connection that was established is resumed, or one being resumed already;
     // a hub that closed for good stays closed.

@@ -21,16 +21,23 @@ class QTimer;
 class QWebSocket;
 
 // The hub client end of the protocol. It opens a WebSocket to a hub (first negotiating,
-// following redirects, when the ConnectOptions ask for it), sends the JSON handshake, takes the hub's first record as the answer, invokes "Subscribe" once per
-// subscribed name after each successful handshake, pings after quiet spells and logs
-// every record the hub sends through the CommunicationBase it is given.
+// following redirects, when the ConnectOptions ask for it), sends the handshake, takes the
+// hub's first record as the answer, invokes "Subscribe" once per subscribed name after
+// each successful handshake, pings after quiet spells and logs every record the hub sends
+// through the CommunicationBase it is given.
 //
 // Every message type is interpreted (HubProtocol::describeTyped): completions are paired
 // with the calls this client sent, for their round trip; a hub asking for a client result
 // gets the official clients' "no result" answer so that its call does not hang; pings are
-// rows only on request. A hub silent for the server time-out is taken for gone. With
+// rows only on request. A hub that leaves the handshake unanswered for the handshake
+// time-out, or is silent for the server time-out, is taken for gone. With
 // auto-reconnect on, a connection that drops without the user asking is opened again
 // after growing delays, unless the hub's close record forbids it.
+//
+// With setMessagePack() the handshake asks for MessagePack and everything after its
+// answer travels in binary frames (MessagePackCodec): rows, charts and pairing work as for
+// JSON, each row keeping the bytes it came as for the hex view, and a typed send goes out
+// as the JSON value it spells.
 //
 // Received messages are queued and their records handled in time slices, record by
 // record, so a message of a million records is no different from a million messages:
@@ -38,6 +45,7 @@ class QWebSocket;
 // parse within a slice is parsed on a worker thread while the queue waits, and then
 // handled in its turn. Whatever was received is logged before a disconnection, a new
 // attempt or a close.
+// (A MessagePack frame is handled whole, in its turn.)
 // A close the user asks for (close()) is not reported through disconnected().
 //
 // Every step of the connect pipeline is a system entry: what was requested (method,
@@ -78,6 +86,13 @@ public:
 
     // Handles one received text message at once.
     void handleMessage(const QString& message);
+    // The same for a binary frame: MessagePack messages, after the handshake answer while
+    // that is awaited. Each message is a row that keeps its bytes, length prefix included;
+    // one that cannot be read is one error row, and the connection goes on.
+    void handleFrame(const QByteArray& frame);
+
+    // Speak MessagePack instead of JSON from the next connection on.
+    void setMessagePack(bool on) { m_useMessagePack = on; }
 
     // Quiet time after which the client pings the hub.
     void setKeepAliveInterval(int ms) { m_keepAliveMs = ms; }
@@ -94,6 +109,8 @@ public:
     // Time without any record after which the hub is taken for gone; applies from the
     // next connection.
     void setServerTimeout(int ms) { m_serverTimeoutMs = ms; }
+    // How long the hub may take to answer the handshake before the attempt is given up.
+    void setHandshakeTimeout(int ms) { m_handshakeTimeoutMs = ms; }
     void setShowPings(bool on) { m_showPings = on; }
     // Off by default. Switching it off while waiting to reconnect ends the wait.
     void setAutoReconnect(bool on);
@@ -126,20 +143,25 @@ private:
     void onSocketDisconnected();
     void reportError(QWebSocket* socket);
     void queueMessage(const QString& message);
+    void queueFrame(const QByteArray& frame);
     void processInbound(qint64 budgetNs);
     bool takeRecord(QString& record);
     void onLargeRecordParsed();
     void handleClassified(const HubProtocol::Record& record);
     void connectSocket();
     void discardSocket();
-    void write(const QString& text);
+    // Sends a record HubProtocol wrote; on a MessagePack connection as MessagePack, with
+    // `argument` (when defined) as the one argument instead of the record's string.
+    void write(const QString& record, const QJsonValue& argument = QJsonValue(QJsonValue::Undefined));
     bool call(const QString& method, const QByteArray& payload, HubProtocol::MessageType type,
               bool awaitsAnswer = true);
     void sendSubscribe(const QString& name);
     void onHandshakeSucceeded();
-    void handleRecord(const HubProtocol::Record& record);
-    void handleTyped(const HubProtocol::Record& record);
+    // `wire`: the bytes of a MessagePack message, empty for JSON records.
+    void handleRecord(const HubProtocol::Record& record, const QByteArray& wire = QByteArray());
+    void handleTyped(const HubProtocol::Record& record, const QByteArray& wire);
     void onServerTimeout();
+    void onHandshakeTimeout();
     void connectionLost();
     void stopReconnecting();
     void setStreams(const QStringList& ids);
@@ -161,6 +183,7 @@ private:
     QTimer* m_keepAlive = nullptr;
     QTimer* m_inboundTimer = nullptr;
     QTimer* m_serverTimeout = nullptr;
+    QTimer* m_handshakeTimer = nullptr;
     QTimer* m_reconnectTimer = nullptr;
     // Send times, on m_clock, of the calls still waiting for their completion, by id;
     // bounded so that a hub that never answers cannot grow it for ever.
@@ -172,9 +195,11 @@ private:
     QList<int> m_reconnectDelays{0, 2000, 10000, 30000};
     int m_reconnectAttempt = 0; // attempts since the last drop; 0 when not reconnecting
     // Messages waiting (and the characters they hold), then the one being taken apart
-    // and where its next record starts.
+    // and where its next record starts; binary frames wait apart (and their bytes).
     QList<QString> m_inbound;
     qsizetype m_inboundChars = 0;
+    QList<QByteArray> m_inboundFrames;
+    qsizetype m_inboundFrameBytes = 0;
     QString m_current;
     qsizetype m_currentPos = 0;
     // A long record being parsed off the GUI thread; the queue waits for it.
@@ -186,7 +211,10 @@ private:
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
     qint64 m_inboundSliceNs = DefaultInboundSliceNs;
     int m_serverTimeoutMs = HubProtocol::ServerTimeoutMs;
+    int m_handshakeTimeoutMs = DefaultHandshakeTimeoutMs;
     bool m_showPings = false;
+    bool m_useMessagePack = false; // the setting
+    bool m_messagePack = false;    // what this connection speaks
     bool m_autoReconnect = false;
     // This connection completed its handshake: a drop now is worth reconnecting after.
     bool m_handshaken = false;
@@ -199,5 +227,7 @@ private:
     static constexpr qint64 DefaultInboundSliceNs = 4'000'000;
     // Records from this length on are parsed on a worker thread: about 10 ms of parsing.
     static constexpr qsizetype LargeRecordChars = 512 * 1024;
+    // The official clients give up a handshake after 15 s.
+    static constexpr int DefaultHandshakeTimeoutMs = 15000;
     static constexpr int MaxPendingCalls = 10000;
 };

@@ -46,9 +46,9 @@ QString argumentText(const QJsonValue& value)
 
 } // namespace
 
-QString handshakeRequest()
+QString handshakeRequest(const char* protocol)
 {
-    return record(QJsonObject{{QStringLiteral("protocol"), QLatin1String(JsonProtocolName)},
+    return record(QJsonObject{{QStringLiteral("protocol"), QLatin1String(protocol)},
                               {QStringLiteral("version"), HandshakeVersion}});
 }
 
@@ -186,7 +186,7 @@ Record classify(const QString& recordText)
     return classifyObject(document.object());
 }
 
-Record classifyObject(const QJsonObject& object)
+Record classifyObject(const QJsonObject& object, Scalars scalars)
 {
     Record record;
     record.object = object;
@@ -201,7 +201,7 @@ Record classifyObject(const QJsonObject& object)
         QStringList texts;
         texts.reserve(arguments.size());
         for (const QJsonValue& argument : arguments)
-            texts.append(argumentText(argument));
+            texts.append(scalars == Scalars::Shown ? valueText(argument) : argumentText(argument));
         // Put together by hand in one allocation: this runs for every record of a flood,
         // and an argument may be tens of megabytes.
         const QString name = target.isString() ? target.toString() : QString();

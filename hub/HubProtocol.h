@@ -14,8 +14,10 @@ namespace HubProtocol {
 
 constexpr char16_t RecordSeparator = u'\x1e';
 
-// The hub protocol this program speaks, and the version of it that the handshake asks for.
+// The hub protocols this program speaks (MessagePackCodec writes and reads the second),
+// and the version of them that the handshake asks for. The handshake is JSON in both.
 inline constexpr char JsonProtocolName[] = "json";
+inline constexpr char MessagePackProtocolName[] = "messagepack";
 constexpr int HandshakeVersion = 1;
 
 // The "type" field of hub messages.
@@ -46,8 +48,8 @@ constexpr int ServerTimeoutMs = 30000;
 // handler for; the hub's call then fails at once instead of hanging.
 inline constexpr char NoClientResultError[] = "Client didn't provide a result.";
 
-// {"protocol":"json","version":1} and the separator, written as a literal.
-QString handshakeRequest();
+// {"protocol":"json","version":1} and the separator, or the same for another protocol.
+QString handshakeRequest(const char* protocol = JsonProtocolName);
 
 QString clientInvocation(const QString& method, const QByteArray& payload, qint32 invocationId);
 // Without an invocation id: the simulated hub's pushes and the client's fire-and-forget calls.
@@ -77,9 +79,11 @@ struct HandshakeRequest
     bool isHandshake = false; // an object with a "protocol" key
     QString protocol;
     int version = 0;
+    bool messagePack() const { return protocol == QLatin1String(MessagePackProtocolName); }
     bool supported() const
     {
-        return isHandshake && protocol == QLatin1String(JsonProtocolName) && version >= HandshakeVersion;
+        return isHandshake && (protocol == QLatin1String(JsonProtocolName) || messagePack())
+               && version >= HandshakeVersion;
     }
 };
 HandshakeRequest parseHandshakeRequest(const QJsonObject& object);
@@ -108,8 +112,12 @@ struct Record
 };
 
 Record classify(const QString& record);
+// How a typed record's numbers, booleans and nulls among its arguments read. JSON hubs'
+// rows leave them empty, as this program always has; a MessagePack message is typed
+// throughout, and its scalars are the data a user came to see.
+enum class Scalars { Empty, Shown };
 // The same for an already parsed object (never Raw).
-Record classifyObject(const QJsonObject& object);
+Record classifyObject(const QJsonObject& object, Scalars scalars = Scalars::Empty);
 
 // The log row of a typed record, for every message type (see the README's table). A
 // completion shows the round trip of the call it answers when roundTripMs >= 0 (this
@@ -125,8 +133,8 @@ QString compactJson(const QJsonObject& object);
 
 // The answer to a negotiation: version 1 carries a separate connection token (the id the
 // client then connects with), version 0 only the connection id. Only the WebSockets
-// transport is offered, in both transfer formats, so that a MessagePack client still
-// reaches the handshake and hears why it is refused.
+// transport is offered, in both transfer formats: Text for JSON clients, Binary for
+// MessagePack ones.
 constexpr int NegotiateVersion = 1;
 QString negotiateResponse(int version, const QString& connectionId, const QString& connectionToken);
 

@@ -6,6 +6,7 @@
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
+#include "MessagePackCodec.h"
 #include "SimulatedHubMethods.h"
 
 namespace {
@@ -164,6 +165,8 @@ void SimulatedHub::onNewConnection()
         });
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString& message) { onPeerText(socket, message); });
+        connect(socket, &QWebSocket::binaryMessageReceived, this,
+                [this, socket](const QByteArray& frame) { onPeerFrame(socket, frame); });
         connect(socket, &QWebSocket::disconnected, this,
                 [this, socket] { onPeerDisconnected(socket); });
         m_peers.append(peer);
@@ -198,45 +201,110 @@ void SimulatedHub::onPeerText(QWebSocket* socket, const QString& message)
                 return;
             }
             peer->handshaken = true;
+            peer->messagePack = request.messagePack();
             sendToPeer(*peer, HubProtocol::handshakeResponse());
+            if (peer->messagePack)
+                m_log->logSystemMessage(m_log->pick(QStringLiteral("客户端 %1 使用 MessagePack 协议"),
+                                                    QStringLiteral("Client %1 speaks MessagePack"))
+                                            .arg(peer->identifier));
             continue;
         }
-        const int type = HubProtocol::messageType(record.object);
-        if (type == int(HubProtocol::MessageType::Close)) {
-            socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        if (!answer(socket, record.object))
             return;
-        }
-        if (type == int(HubProtocol::MessageType::StreamInvocation))
-            startStream(*peer, record.object);
-        else if (type == int(HubProtocol::MessageType::CancelInvocation))
-            cancelStream(*peer, record.object.value(QLatin1String("invocationId")));
-        if (type != int(HubProtocol::MessageType::Invocation))
-            continue;
-        SimulatedHubMethods::Reply reply;
-        if (!m_autoReplies.apply(record.object, reply))
-            reply = SimulatedHubMethods::dispatch(record.object);
-        for (const SimulatedHubMethods::Push& push : reply.pushes) {
-            const QString invocation = HubProtocol::invocationRecord(push.target, push.arguments);
-            if (!push.toAll) {
-                sendToPeer(*peer, invocation);
-                continue;
-            }
-            for (Peer& other : m_peers)
-                sendToPeer(other, invocation);
-            peer = findPeer(socket);
-            if (!peer)
-                return;
-        }
-        if (!reply.completion.isEmpty())
-            sendToPeer(*peer, reply.completion);
     }
+}
+
+void SimulatedHub::onPeerFrame(QWebSocket* socket, const QByteArray& frame)
+{
+    Peer* peer = findPeer(socket);
+    if (!peer)
+        return;
+    QByteArray messages = frame;
+    // JSON in a binary frame is JSON all the same, and so is the handshake of either
+    // protocol; a MessagePack client may follow it with messages in the same frame.
+    if (!peer->messagePack) {
+        const qsizetype end = peer->handshaken ? 0 : frame.indexOf(char(HubProtocol::RecordSeparator)) + 1;
+        const qsizetype cut = end > 0 ? end : frame.size();
+        onPeerText(socket, QString::fromUtf8(frame.left(cut)));
+        peer = findPeer(socket);
+        if (!peer || !peer->messagePack || cut == frame.size())
+            return;
+        messages = frame.mid(cut);
+    }
+    // One row per frame, as for JSON: what each message was read as, or why it was not.
+    const QString separator(QChar(HubProtocol::RecordSeparator));
+    const MessagePackCodec::Frame read = MessagePackCodec::read(messages);
+    QString text;
+    for (const MessagePackCodec::Message& message : read.messages)
+        text += HubProtocol::compactJson(message.message) + separator;
+    if (!read.error.isEmpty())
+        text += MessagePackCodec::errorRow(read.error, m_log->englishTexts()) + separator;
+    m_log->logDecoded(LogEntry::RX, messages, text);
+    for (const MessagePackCodec::Message& message : read.messages)
+        if (!answer(socket, message.message))
+            return;
+}
+
+bool SimulatedHub::answer(QWebSocket* socket, const QJsonObject& message)
+{
+    Peer* peer = findPeer(socket);
+    if (!peer)
+        return false;
+    const int type = HubProtocol::messageType(message);
+    if (type == int(HubProtocol::MessageType::Close)) {
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        return false;
+    }
+    if (type == int(HubProtocol::MessageType::StreamInvocation))
+        startStream(*peer, message);
+    else if (type == int(HubProtocol::MessageType::CancelInvocation))
+        cancelStream(*peer, message.value(QLatin1String("invocationId")));
+    if (type != int(HubProtocol::MessageType::Invocation))
+        return true;
+    SimulatedHubMethods::Reply reply;
+    if (!m_autoReplies.apply(message, reply))
+        reply = SimulatedHubMethods::dispatch(message);
+    for (const SimulatedHubMethods::Push& push : reply.pushes) {
+        const QString invocation = HubProtocol::invocationRecord(push.target, push.arguments);
+        if (!push.toAll) {
+            sendToPeer(*peer, invocation);
+            continue;
+        }
+        for (Peer& other : m_peers)
+            sendToPeer(other, invocation);
+        peer = findPeer(socket);
+        if (!peer)
+            return false;
+    }
+    if (!reply.completion.isEmpty())
+        sendToPeer(*peer, reply.completion);
+    return true;
 }
 
 void SimulatedHub::sendToPeer(Peer& peer, const QString& text)
 {
-    peer.socket->sendTextMessage(text);
+    if (peer.cutOff)
+        return;
+    QWebSocket* socket = peer.socket;
+    if (peer.messagePack)
+        socket->sendBinaryMessage(MessagePackCodec::fromJsonRecords(text));
+    else
+        socket->sendTextMessage(text);
     if (peer.handshaken)
         peer.keepAlive->start();
+    // A burst within one event-loop turn is still waiting for the kernel, not for the
+    // client: hand it over before judging.
+    if (socket->bytesToWrite() > m_maxUnsentBytes)
+        socket->flush();
+    if (socket->bytesToWrite() <= m_maxUnsentBytes)
+        return;
+    peer.cutOff = true;
+    m_log->logSystemMessage(m_log->pick(QStringLiteral("客户端 %1 未读取的数据超过 %2 MiB，已断开"),
+                                        QStringLiteral("Client %1 left more than %2 MiB unread; disconnected"))
+                                .arg(peer.identifier)
+                                .arg(double(m_maxUnsentBytes) / (1024 * 1024)));
+    // Later: the caller may be walking the peer list, which the disconnection edits.
+    QTimer::singleShot(0, socket, [socket] { socket->abort(); });
 }
 
 void SimulatedHub::startStream(Peer& peer, const QJsonObject& invocation)

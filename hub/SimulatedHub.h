@@ -15,12 +15,17 @@ class QTimer;
 class QWebSocket;
 
 // The simulated hub: one local port (HttpFront) where applications under development
-// connect unchanged, negotiating first or not, on any path; it answers the JSON
-// handshake, the user's scripted replies (AutoReplyRules) and then the built-in hub
-// methods (SimulatedHubMethods) and the Counter stream (cancelled by CancelInvocation),
-// pings each handshaken client after quiet spells and pushes what the user composes to
-// every client or to one. Only what clients send is logged, HTTP requests included; the
-// hub's own answers are silent.
+// connect unchanged, negotiating first or not, on any path; it answers the handshake of
+// either protocol, JSON or MessagePack (each client in its own, at the same time), the
+// user's scripted replies (AutoReplyRules) and then the built-in hub methods
+// (SimulatedHubMethods) and the Counter stream (cancelled by CancelInvocation), pings each
+// handshaken client after quiet spells and pushes what the user composes to every client
+// or to one. Only what clients send is logged, HTTP requests included; the hub's own
+// answers are silent. Everything is built as JSON records; a MessagePack client gets them
+// converted on the way out (MessagePackCodec::fromJsonRecords).
+//
+// A client that stops reading while the hub keeps sending would make the hub hold
+// everything for it: past the unsent-bytes limit it is cut off, with an entry naming it.
 //
 // Stopping closes every client; each one's departure is still logged as it happens, so a
 // stop logs one "客户端断开" per client after the caller's own entry.
@@ -54,6 +59,10 @@ public:
     // Takes effect at the next listen().
     void setHeaderTimeout(int ms) { m_headerTimeoutMs = ms; }
     void setAutoReplies(const AutoReplyRules& rules) { m_autoReplies = rules; }
+    // Bytes the hub may hold for one client that has not taken them yet.
+    void setMaxUnsentBytes(qint64 bytes) { m_maxUnsentBytes = bytes; }
+
+    static constexpr qint64 DefaultMaxUnsentBytes = 16 * 1024 * 1024;
 
 signals:
     void peerJoined(const QString& identifier);
@@ -67,10 +76,15 @@ private:
         QTimer* keepAlive = nullptr;
         QHash<QString, QTimer*> streams; // running streams by invocation id
         bool handshaken = false;
+        bool messagePack = false; // asked for in the handshake: binary frames from then on
+        bool cutOff = false; // past the unsent-bytes limit, about to be dropped
     };
 
     void onNewConnection();
     void onPeerText(QWebSocket* socket, const QString& message);
+    void onPeerFrame(QWebSocket* socket, const QByteArray& frame);
+    // Acts on one message of a handshaken client; false once that client is gone.
+    bool answer(QWebSocket* socket, const QJsonObject& message);
     void onPeerDisconnected(QWebSocket* socket);
     void sendToPeer(Peer& peer, const QString& text);
     void startStream(Peer& peer, const QJsonObject& invocation);
@@ -84,4 +98,5 @@ private:
     QList<Peer> m_peers;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
     quint64 m_maxMessageBytes = HubProtocol::MaxMessageBytes;
+    qint64 m_maxUnsentBytes = DefaultMaxUnsentBytes;
 };

@@ -43,6 +43,10 @@ public:
     // A row in the colour of its direction that no counter sees: keep-alive pings, shown
     // only to those who debug them.
     void logUncounted(LogEntry::Direction direction, const QByteArray& payload);
+    // Bytes that are no text in any encoding (MessagePack), with the text they were read
+    // as; counted in the direction's counter unless asked not to.
+    void logDecoded(LogEntry::Direction direction, const QByteArray& payload, const QString& text,
+                    bool counted = true);
 
     QByteArray encodeText(const QString& text) const;
     static QStringList supportedEncodings();

@@ -34,12 +34,21 @@ LogEntry::LogEntry(const QString& message)
 {
 }
 
+LogEntry LogEntry::decoded(Direction direction, const QByteArray& payload, const QString& text)
+{
+    LogEntry entry(direction, payload, quint8(0));
+    entry.readAs = text.toUtf8();
+    return entry;
+}
+
 QString LogEntry::text() const
 {
     // Only the directions of the wire are decoded with their encoding; an entry made
     // from a system message holds UTF-8.
     const bool wire = direction == TX || direction == RX;
-    QString out = wire ? PayloadCodec::decodeBytes(data, encoding) : QString::fromUtf8(data);
+    QString out = !readAs.isEmpty() ? QString::fromUtf8(readAs)
+                  : wire            ? PayloadCodec::decodeBytes(data, encoding)
+                                    : QString::fromUtf8(data);
     if (isTruncated())
         out += truncationMarker();
     return out;
@@ -57,12 +66,13 @@ QString LogEntry::hexText() const
 
 QString LogEntry::textPrefix(qsizetype chars) const
 {
+    const QByteArray& source = readAs.isEmpty() ? data : readAs;
     const qsizetype enough = chars * MaxBytesPerUnit;
-    if (data.size() <= enough)
+    if (source.size() <= enough)
         return text();
-    const bool wire = direction == TX || direction == RX;
+    const bool wire = readAs.isEmpty() && (direction == TX || direction == RX);
     const quint8 textEncoding = wire ? encoding : quint8(0);
-    const QByteArray head = data.left(PayloadCodec::characterBoundary(data, enough, textEncoding));
+    const QByteArray head = source.left(PayloadCodec::characterBoundary(source, enough, textEncoding));
     return PayloadCodec::decodeBytes(head, textEncoding);
 }
 
@@ -86,12 +96,19 @@ QString LogEntry::truncationMarker() const
 
 void LogEntry::truncate(qsizetype keep, bool english)
 {
-    if (keep >= data.size())
+    if (keep >= data.size() && keep >= readAs.size())
         return;
-    const quint8 textEncoding = direction == SYS ? quint8(0) : encoding;
-    data.truncate(PayloadCodec::characterBoundary(data, keep, textEncoding));
-    // What stays must not hold on to the rest in a shared buffer.
-    data.squeeze();
+    if (keep < data.size()) {
+        const quint8 textEncoding = direction == SYS || !readAs.isEmpty() ? quint8(0) : encoding;
+        data.truncate(PayloadCodec::characterBoundary(data, keep, textEncoding));
+        // What stays must not hold on to the rest in a shared buffer.
+        data.squeeze();
+    }
+    if (keep < readAs.size()) {
+        readAs.truncate(PayloadCodec::characterBoundary(readAs, keep, 0));
+        readAs.squeeze();
+    }
+    truncated = true;
     englishMarker = english;
 }
 

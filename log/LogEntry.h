@@ -10,7 +10,8 @@
 // made when something asks (a row on screen, a filter, the detail pane, an export), from
 // the bytes and the encoding in force when the entry was logged: a later change of the
 // encoding never alters what was logged. A system entry keeps its text as UTF-8, and its
-// "hex form" is that text.
+// "hex form" is that text. A binary message shown as what it was read as (decoded())
+// keeps that text beside its bytes.
 //
 // A payload longer than the log lets one entry keep is cut (truncate()): the entry then
 // remembers the full size, and its text and hex forms end with a marker that says so.
@@ -22,6 +23,9 @@ struct LogEntry
     LogEntry(Direction direction, const QByteArray& payload, const QString& encodingName);
     LogEntry(Direction direction, const QByteArray& payload, quint8 encodingId);
     explicit LogEntry(const QString& message);
+    // A payload shown as a text of its own rather than decoded: a binary message and what
+    // it was read as.
+    static LogEntry decoded(Direction direction, const QByteArray& payload, const QString& text);
 
     QString text() const;
     QString hexText() const;
@@ -34,15 +38,19 @@ struct LogEntry
     QString timeString() const;
     QString directionTag() const;
 
-    // Keeps the first `keep` bytes at most, never half a character of the entry's
-    // encoding; the marker is written in English or Chinese.
+    // Keeps the first `keep` bytes at most (of the text read as, too), never half a
+    // character; the marker is written in English or Chinese.
     void truncate(qsizetype keep, bool english);
-    bool isTruncated() const { return fullSize > data.size(); }
+    bool isTruncated() const { return truncated; }
     // What the marker says, empty when the entry is whole.
     QString truncationMarker() const;
+    // The bytes the entry holds, for the log's budget.
+    qint64 heldBytes() const { return data.size() + readAs.size(); }
 
     // The payload (a system entry: its text in UTF-8), cut when isTruncated().
     QByteArray data;
+    // decoded(): the text it was read as, in UTF-8; empty otherwise.
+    QByteArray readAs;
     // Milliseconds since the epoch, and the local offset from UTC then; 0 and 0 for an
     // entry that was never stamped.
     qint64 msecs = 0;
@@ -50,7 +58,8 @@ struct LogEntry
     Direction direction = TX;
     quint8 encoding = 0; // PayloadCodec::encodingId
     bool englishMarker = false;
-    // Bytes before truncate(); equal to data.size() for a whole entry.
+    bool truncated = false;
+    // Bytes of the payload before truncate().
     qint64 fullSize = 0;
 };
 

@@ -1,8 +1,10 @@
 #include "AdBanner.h"
 
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -23,6 +25,11 @@ constexpr int RotateIntervalMs = 5000;
 
 // Pictures are banner-sized; anything larger is not one, and must not fill memory.
 constexpr qint64 MaxPictureBytes = 4 * 1024 * 1024;
+// A few bytes of PNG can stand for a huge picture: the pixels are counted from the
+// header before anything is decoded. 4 million is far beyond any banner's picture and
+// decodes in a few tens of milliseconds.
+constexpr qint64 MaxPicturePixels = 4 * 1024 * 1024;
+constexpr int MaxPictureAllocationMiB = int(MaxPicturePixels * 4 / (1024 * 1024));
 
 // A feed is a handful of short items; a larger answer is not one.
 constexpr qint64 MaxFeedBytes = 1024 * 1024;
@@ -36,14 +43,45 @@ PromoSource& defaultSource()
     return source;
 }
 
-// Aborts a reply whose body is announced or grows past maxBytes, before it fills memory.
-void limitSize(QNetworkReply* reply, qint64 maxBytes)
+int& requestTimeoutMs()
 {
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, maxBytes](qint64 received, qint64 total) {
-                         if (received > maxBytes || total > maxBytes)
-                             reply->abort();
-                     });
+    static int timeout = AdBanner::DefaultRequestTimeoutMs;
+    return timeout;
+}
+
+// Aborts a reply whose body is announced or grows past maxBytes, or that is still running
+// after the time-out. The network layer stops reading once its buffer is full; the buffer
+// is twice the cap because it stops a chunk short of full, and a body held at the cap
+// itself would then wait there unnoticed until the time-out.
+void limit(QNetworkReply* reply, qint64 maxBytes)
+{
+    reply->setReadBufferSize(2 * maxBytes);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64, qint64 total) {
+        if (total > maxBytes)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, maxBytes] {
+        if (reply->bytesAvailable() > maxBytes)
+            reply->abort();
+    });
+    QTimer::singleShot(requestTimeoutMs(), reply, &QNetworkReply::abort);
+}
+
+// The picture fitted into the banner, decoded at that size; null when it is not a
+// picture or too large to decode.
+QPixmap decodePicture(const QByteArray& data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAllocationLimit(MaxPictureAllocationMiB);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > MaxPicturePixels)
+        return QPixmap();
+    reader.setScaledSize(size.scaled(AdMarkup::pictureBox(size), Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    const QImage image = reader.read();
+    return image.isNull() ? QPixmap() : QPixmap::fromImage(image);
 }
 
 // Pictures are fetched from the web only: a feed must not make the banner read local
@@ -103,11 +141,16 @@ void AdBanner::setDefaultSource(const PromoSource& source)
     defaultSource() = source;
 }
 
+void AdBanner::setRequestTimeout(int ms)
+{
+    requestTimeoutMs() = ms;
+}
+
 void AdBanner::fetchAds()
 {
     QNetworkRequest request(AdFeed::feedUrl(m_serviceUrl, m_product));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    limitSize(m_network->get(request), MaxFeedBytes);
+    limit(m_network->get(request), MaxFeedBytes);
 }
 
 void AdBanner::onAdsLoaded(QNetworkReply* reply)
@@ -167,7 +210,7 @@ void AdBanner::loadImage(const AdItem& item)
     QNetworkReply* reply = m_network->get(QNetworkRequest(url));
     reply->setProperty(ImageUrlProperty, item.image_url);
     reply->setProperty(IsImageRequestProperty, true);
-    limitSize(reply, MaxPictureBytes);
+    limit(reply, MaxPictureBytes);
 }
 
 void AdBanner::onImageLoaded(QNetworkReply* reply)
@@ -180,8 +223,8 @@ void AdBanner::onImageLoaded(QNetworkReply* reply)
     const QByteArray data = reply->read(MaxPictureBytes + 1);
     if (data.size() > MaxPictureBytes)
         return;
-    QPixmap picture;
-    if (!picture.loadFromData(data))
+    const QPixmap picture = decodePicture(data);
+    if (picture.isNull())
         return;
     m_imageCache.insert(url, picture);
 

@@ -23,6 +23,11 @@ class QTimer;
 // PromoSource); until the program sets it, the environment's applies, so that a test
 // run with KORVAHUB_OFFLINE=1 never reaches the internet through a window it builds.
 // An offline banner has no network manager: it shows the built-in items at once.
+//
+// Nothing the service sends can take much memory or time: bodies are capped as they
+// arrive, every request ends after the feed time-out (the built-in items show if the feed
+// is what ran out), and a picture's size is read before it is decoded, straight to the
+// banner's size: only that small picture is kept.
 class AdBanner : public QWidget
 {
     Q_OBJECT
@@ -35,6 +40,10 @@ public:
 
     // The source of banners built from now on without a baseUrl of their own.
     static void setDefaultSource(const PromoSource& source);
+    // How long each request started from now on may take, start to end (tests shorten it).
+    static void setRequestTimeout(int ms);
+
+    static constexpr int DefaultRequestTimeoutMs = 15000;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

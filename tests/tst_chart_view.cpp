@@ -6,14 +6,20 @@
 // - a chart type change piling up series or axes, series not attached to the axes (an
 //   invisible line), points missing from the drawn series;
 // - the value axis fitted to samples outside the window; bars and slices not showing
-//   the window's sums; clearing dropping rules.
+//   the window's sums; clearing dropping rules;
+// - the batched feed (ChartFeed): a rule that backtracks badly stalling the window
+//   instead of being paused once, a fast rule paused with it or losing values, and a
+//   backlog left running (or dropped without a word) at "断开".
 #include <QtCharts>
 #include <QtTest>
 
 #include <memory>
 
 #include "ChartEngine.h"
+#include "ChartFeed.h"
 #include "ChartSeriesData.h"
+#include "CommunicationBase.h"
+#include "LogLines.h"
 #include "ValueExtractor.h"
 
 namespace {
@@ -200,6 +206,41 @@ private slots:
         child<QPushButton>(*m_engine, "clearButton")->click();
         QCOMPARE(m_engine->rules().size(), 1);
         QVERIFY(m_engine->series().first()->points().isEmpty());
+    }
+
+    void slowRulesArePaused_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("backtracking") << "(a+)+$" << true;
+        QTest::newRow("plain") << "a+$" << false;
+    }
+
+    void slowRulesArePaused()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, paused);
+        constexpr int Lines = 60;
+        CommunicationBase log;
+        ChartFeed feed(m_engine.get(), &log);
+        addRule(*m_engine, "slow", pattern);
+        addRule(*m_engine, "n", "(\\d+)");
+        for (int i = 0; i < Lines; ++i)
+            feed.enqueue(QString(24, 'a') + "! 7");
+        // The other rule keeps every value, whatever happens to the first.
+        QTRY_COMPARE_WITH_TIMEOUT(m_engine->series().at(1)->points().size(), Lines, 20000);
+        QCOMPARE(logLines(&log).filter(QStringLiteral("提取太慢")).size(), paused ? 1 : 0);
+        if (paused)
+            QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 图表规则 slow ((a+)+$) 提取太慢")));
+
+        // "断开" forgets what waits, in one entry.
+        for (int i = 0; i < 3; ++i)
+            feed.enqueue("5");
+        feed.dropBacklog();
+        feed.dropBacklog();
+        QCOMPARE(logLines(&log).filter(QStringLiteral("SYS 已丢弃")), QStringList{"SYS 已丢弃 3 条尚未绘入图表的记录"});
+        QCoreApplication::processEvents();
+        QCOMPARE(m_engine->series().at(1)->points().size(), Lines);
     }
 };
 

@@ -1,8 +1,9 @@
 // Guards the log model: entries announced before their counters, clearing that keeps the
 // counters; receivers that call back in (signals after the lock); the cap (dropping the
 // oldest is checked with the view's); text decoded with the encoding of the moment; the
-// exact bytes of text, hex and CSV export and the refusal of paths that cannot be
-// written; and displayChanged firing only on a real change (each one re-renders every
+// exact bytes of text, hex and CSV export (a payload's line breaks indented in the text
+// form, so that no payload can forge entries) and the refusal of paths that cannot be
+// written, a full disk included; and displayChanged firing only on a real change (each one re-renders every
 // row of the view).
 
 #include <QFile>
@@ -66,6 +67,8 @@ private slots:
         QTest::addColumn<bool>("csv");
         QTest::addColumn<QString>("expected"); // %1..%3: the entries' times
         QTest::newRow("text hex") << true << false << "%1 [TX] 73 61 79 20 22 68 69 22\n%2 [RX] 61 2C 62 0A 63\n%3 [SYS] 已导出\n";
+        QTest::newRow("text, continuation indented")
+            << false << false << "%1 [TX] say \"hi\"\n%2 [RX] a,b\n                  c\n%3 [SYS] 已导出\n";
         QTest::newRow("csv") << false << true
                              << "Timestamp,Direction,Data\n\"%1\",\"[TX]\",\"say \"\"hi\"\"\"\n"
                                 "\"%2\",\"[RX]\",\"a,b\nc\"\n\"%3\",\"[SYS]\",\"已导出\"\n";
@@ -92,6 +95,7 @@ private slots:
         QCOMPARE(file.readAll(), expected.arg(e[0].timeString(), e[1].timeString(), e[2].timeString()).toUtf8());
         QVERIFY(!log.writeLogFile(dir.filePath("no/such/dir/log.txt"), hex, csv));
         QVERIFY(!log.writeLogFile(dir.path(), hex, csv)); // a directory
+        QVERIFY(!log.writeLogFile(QStringLiteral("/dev/full"), hex, csv)); // every write fails
         log.logSystemMessage("after"); // the lock is released after a failed open
         QCOMPARE(log.entryCount(), 4);
     }

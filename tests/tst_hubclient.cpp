@@ -1,7 +1,8 @@
 // Guards the hub client end against: a wrong handshake or subscription sequence, the
 // hub's first answer misread (error taken as success, typed or raw records swallowed),
 // records lost or mis-rendered when several arrive in one message, a refused address
-// reported twice or as a disconnection, a stale socket acting on a newer connection,
+// reported twice, as a disconnection or before the attempt, a hub that never answers the
+// handshake leaving the client "connected", a stale socket acting on a newer connection,
 // oversize messages accepted, a client that never pings a quiet hub, calls sent without
 // (or, fire-and-forget, with) an id or left out of the TX counter, completions not paired
 // with their calls, a hub's client-result request left hanging, streams not cancelled,
@@ -11,6 +12,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <memory>
 
 #include "CommunicationBase.h"
 #include "HubClient.h"
@@ -216,23 +219,45 @@ private slots:
         QVERIFY(!f.client.isConnected());
     }
 
-    void refusedAddressIsReportedOnce()
+    void failedAttemptsAreReportedInOrder_data()
     {
-        quint16 port = 0;
-        {
-            RecordingHub closed; // a port that was just free
-            QVERIFY(closed.listen());
-            port = closed.port();
-        }
+        QTest::addColumn<QString>("address"); // %1: the test hub's port
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QStringList>("expected"); // after the attempt's own entry
+        const QString hub = QStringLiteral("ws://127.0.0.1:%1/hub");
+        QTest::newRow("refused") << hub << false << QStringList{"SYS 连接错误: Connection refused"};
+        // Qt refuses this one inside open() already.
+        QTest::newRow("invalid port") << "ws://127.0.0.1:99999/hub" << false << QStringList{"SYS 连接错误: Invalid URL."};
+        QTest::newRow("handshake never answered")
+            << hub << true
+            << QStringList{"SYS SignalR已连接", "SYS 握手超时: 0.3 秒内没有收到 Hub 的握手应答，放弃连接",
+                           "SYS SignalR连接已断开"};
+    }
+
+    void failedAttemptsAreReportedInOrder()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, listening);
+        QFETCH(QStringList, expected);
+        auto hub = std::make_unique<RecordingHub>();
+        QVERIFY(hub->listen());
+        const QString url = address.contains("%1") ? address.arg(hub->port()) : address;
+        if (!listening)
+            hub.reset(); // a port that was just free
         CommunicationBase log;
         HubClient client(&log);
+        client.setHandshakeTimeout(300);
         QSignalSpy disconnected(&client, &HubClient::disconnected);
-        client.open(QStringLiteral("ws://127.0.0.1:%1/hub").arg(port));
-        QVERIFY(disconnected.wait(Timeout));
-        QTRY_COMPARE_WITH_TIMEOUT(logLines(&log).size(), 2, Timeout);
-        QCOMPARE(logLines(&log).last(), QStringLiteral("SYS 连接错误: Connection refused"));
+        client.open(url);
+        expected.prepend("SYS 正在连接 " + url + "...");
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(&log), expected, Timeout);
         QCoreApplication::processEvents(); // where a late duplicate report would land
-        QCOMPARE(logLines(&log).size(), 2);
+        QCOMPARE(logLines(&log).size(), expected.size());
+        QCOMPARE(disconnected.size(), 1);
+        if (hub) { // the hub heard the request and saw the client go
+            QCOMPARE(hub->received, QStringList{Handshake});
+            QTRY_COMPARE_WITH_TIMEOUT(hub->clientCount(), 0, Timeout);
+        }
     }
 
     void newAttemptSilencesTheEarlierSocket()

@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QSpinBox>
 #include <QTest>
 
 #include "AutoReplyPanel.h"
@@ -67,6 +69,31 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
+    // Sizes the theme could override: the window is shown with the real style sheet.
+    void fixedSizesHoldUnderTheTheme()
+    {
+        QFile theme(QStringLiteral(":/styles/DarkTheme.qss"));
+        QVERIFY(theme.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(QString::fromUtf8(theme.readAll()));
+        RecordingHub hub;
+        QVERIFY(hub.listen());
+        SignalRWidget w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QPushButton* connect = buttonWithRole(w, "connect");
+        QCOMPARE(connect->height(), 36);
+        QCOMPARE(buttonWithRole(w, "send")->size(), QSize(120, 32));
+        QCOMPARE(child<QPushButton>(w, "docButton")->height(), 24);
+        // Auto-send ticked before connecting starts once connected.
+        child<QCheckBox>(w, "autoSendCheck")->setChecked(true);
+        child<QSpinBox>(w, "intervalSpin")->setValue(50);
+        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("tick"));
+        QVERIFY(connectTo(w, hub));
+        QTRY_COMPARE_WITH_TIMEOUT(connect->height(), 36, Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(hub.received.size() >= 2, Timeout);
+        qApp->setStyleSheet(QString());
+    }
+
     void modeSwitch()
     {
         SignalRWidget w;

@@ -2,11 +2,13 @@
 // - the banner reaching the network when told to stay offline, or another address than
 //   the one the command line or the environment named (PromoSource, default source);
 // - feed answers that are not a success, or inactive items, shown as items; a usable
-//   feed replaced by the built-in items or the other way round;
+//   feed replaced by the built-in items or the other way round, or a feed that never
+//   ends leaving the placeholder up;
 // - feed text or links that break out of the label's markup (HTML injection), links that
 //   the desktop would open although they are not web pages, and a page opened twice;
 // - pictures: the wrong item's picture shown, pictures fetched again, oversized, broken
-//   or local-file pictures accepted, pictures not fitted into the banner.
+//   or local-file pictures accepted, a small file that decodes huge (a picture bomb)
+//   decoded, pictures not fitted into the banner.
 #include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
@@ -176,6 +178,8 @@ private slots:
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
 
+    void cleanup() { AdBanner::setRequestTimeout(AdBanner::DefaultRequestTimeoutMs); }
+
     void cleanupTestCase()
     {
         for (const char* scheme : {"http", "https", "file", "steam"})
@@ -233,7 +237,7 @@ private slots:
 
     void showsFeedOrBuiltInItems_data()
     {
-        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("status"); // 0: no answer at all
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("titles"); // in turn; none: the built-in items
         QTest::addColumn<QString>("opens");      // by a click on the third; "home": the service's
@@ -253,6 +257,7 @@ private slots:
         QTest::newRow("file link") << 200 << feed({item("A", "file:///etc/passwd")}) << QStringList(3, "A") << "";
         QTest::newRow("other handler") << 200 << feed({item("A", "steam://run/1")}) << QStringList(3, "A") << "";
         QTest::newRow("server error") << 500 << feed({item("A", page)}) << builtIn << "home";
+        QTest::newRow("never answered") << 0 << feed({item("A", page)}) << builtIn << "home";
         QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << builtIn << "home";
         QTest::newRow("no active item") << 200 << feed({item("A", page)}, {0}) << builtIn << "home";
         QTest::newRow("success not true") << 200 << json("{'success':1,'ads':[{'status':1,'title':'A'}]}") << builtIn
@@ -269,7 +274,9 @@ private slots:
         QFETCH(QString, opens);
 
         FeedServer server;
-        server.routes.insert("/promo/api/ads", Route{status, body});
+        server.routes.insert("/promo/api/ads", Route{status, body, true, status == 0});
+        if (status == 0)
+            AdBanner::setRequestTimeout(300);
         Banner banner(server.url("/promo/"));
         banner.show();
         QCOMPARE(banner.label->text(), AdMarkup::placeholder());
@@ -312,6 +319,7 @@ private slots:
             {"/broken.png", Route{200, "GIF89a but not really"}, QSize()},
             {"/huge.png", Route{200, huge}, QSize()},
             {"/unannounced.png", Route{200, huge, false}, QSize()},
+            {"/bomb.png", Route{200, png(QSize(2049, 2049))}, QSize()}, // over 4 million pixels
             {"/last.png", Route{200, png(QSize(2000, 10)), true, true}, QSize(500, 2)},
             {QUrl::fromLocalFile(local.fileName()).toString(), Route{200, picture}, QSize()}};
         QList<AdItem> items;
@@ -322,8 +330,8 @@ private slots:
         server.routes.insert("/api/ads", Route{200, feed(items)});
         Banner banner(server.url());
         // Every web picture is asked for; the local file is not read.
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 5, Timeout);
-        QCOMPARE(server.heads.size(), 7);
+        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 6, Timeout);
+        QCOMPARE(server.heads.size(), 8);
         QCOMPARE(seenInLabel(banner.label->text()).value(2), "品/first.png — 图片加载中...");
 
         // The picture of the item on show replaces its loading form at once; one arriving
@@ -331,7 +339,7 @@ private slots:
         server.release("/first.png");
         QTRY_COMPARE_WITH_TIMEOUT(pictureIn(banner.label->text()), QSize(72, 36), Timeout);
         server.release("/last.png");
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 7, Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 8, Timeout);
         QCOMPARE(pictureIn(banner.label->text()), QSize(72, 36));
 
         // Rotations show the accepted pictures from the cache, without asking again.
@@ -339,7 +347,7 @@ private slots:
             QVERIFY(banner.rotate());
             QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % items.size()]).expandedTo({0, 0}));
         }
-        QCOMPARE(server.heads.size(), 7);
+        QCOMPARE(server.heads.size(), 8);
     }
 
 private:

@@ -1,5 +1,5 @@
 // Guards what is kept between runs: the set-up one window leaves is what the next one
-// starts with (mode, port, address, encoding, subscriptions, method, switches, chart
+// starts with (mode, port, address, protocol, encoding, subscriptions, method, switches, chart
 // rules and type, the detail pane's splitter, the window size, the language), recent
 // addresses come back as completions; a corrupt or unreadable file, or values of the
 // wrong type, give the defaults and, for a bad file, one system entry; recent values are
@@ -53,6 +53,7 @@ private slots:
             child<QSpinBox>(w, "portSpin")->setValue(6001);
             child<QLineEdit>(w, "hubUrlEdit")->setText("ws://127.0.0.1:7/hub");
             child<QComboBox>(w, "encodingCombo")->setCurrentIndex(2);
+            child<QComboBox>(w, "protocolCombo")->setCurrentIndex(1);
             child<QLineEdit>(w, "subscribeEdit")->setText("Tick");
             w.addSubscription();
             child<QLineEdit>(w, "methodEdit")->setText("Echo");
@@ -75,6 +76,7 @@ private slots:
         QCOMPARE(child<QSpinBox>(w, "portSpin")->value(), 6001);
         QCOMPARE(child<QLineEdit>(w, "hubUrlEdit")->text(), "ws://127.0.0.1:7/hub");
         QCOMPARE(child<QComboBox>(w, "encodingCombo")->currentIndex(), 2);
+        QCOMPARE(child<QComboBox>(w, "protocolCombo")->currentIndex(), 1);
         QCOMPARE(child<QListWidget>(w, "subscriptionList")->item(0)->text(), "Tick");
         QCOMPARE(child<QLineEdit>(w, "methodEdit")->text(), "Echo");
         QVERIFY(child<QCheckBox>(w, "hexDisplayCheck")->isChecked() && w.communication()->hexDisplay());

@@ -4,11 +4,13 @@
 // log or the counters, pings sent before the handshake, a close record ignored, peers
 // left in the list after leaving or a stop, departures logged out of order or not at
 // all, a busy port reported as success, streams that run on after their cancellation, do
-// not complete or accept bad arguments, and a close record that does not reach the
-// chosen client.
+// not complete or accept bad arguments, a close record that does not reach the
+// chosen client, and a client that stops reading making the hub hold everything for it
+// (or one that reads being cut off with it).
 
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
@@ -171,9 +173,9 @@ private slots:
         QTest::addColumn<bool>("closes");
         QTest::newRow("json v1") << Handshake << "{}\x1e" << false;
         QTest::newRow("json v2") << "{\"protocol\":\"json\",\"version\":2}\x1e" << "{}\x1e" << false;
-        QTest::newRow("messagepack")
-            << "{\"protocol\":\"messagepack\",\"version\":1}\x1e"
-            << "{\"error\":\"Requested protocol 'messagepack' is not available.\"}\x1e" << true;
+        QTest::newRow("unknown protocol")
+            << "{\"protocol\":\"protobuf\",\"version\":1}\x1e"
+            << "{\"error\":\"Requested protocol 'protobuf' is not available.\"}\x1e" << true;
         QTest::newRow("version 0") << "{\"protocol\":\"json\",\"version\":0}\x1e"
                                    << "{\"error\":\"Requested protocol 'json' is not available.\"}\x1e" << true;
     }
@@ -284,6 +286,39 @@ private slots:
         QVERIFY(!f.hub.isListening());
         QCOMPARE(logLines(&f.log).filter(QStringLiteral("SYS 客户端断开: ")).size(), 4);
         QTRY_COMPARE_WITH_TIMEOUT(peers[3]->socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+    }
+
+    void slowReaderIsCutOff()
+    {
+        Fixture f;
+        f.hub.setMaxUnsentBytes(256 * 1024);
+        auto reader = f.handshakenPeer();
+        QVERIFY(reader);
+        // A client that upgrades and then reads nothing more.
+        QTcpSocket slow;
+        slow.connectToHost(QHostAddress::LocalHost, f.hub.port());
+        QVERIFY(slow.waitForConnected(Timeout));
+        slow.write("GET /debughub HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(slow.peek(4096).contains("\r\n\r\n"), Timeout);
+        QVERIFY(slow.readAll().startsWith("HTTP/1.1 101"));
+        slow.setReadBufferSize(1);
+        const QString slowId = QStringLiteral("127.0.0.1:%1").arg(slow.localPort());
+        QTRY_COMPARE_WITH_TIMEOUT(f.hub.peerIdentifiers().size(), 2, Timeout);
+
+        QSignalSpy left(&f.hub, &SimulatedHub::peerLeft);
+        int sent = 0;
+        for (; left.isEmpty() && sent < 2000; ++sent) { // the kernel's buffers take some MiB first
+            f.hub.broadcast(QStringLiteral("M"), QByteArray(64 * 1024, 'x'));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left.first().first().toString(), slowId);
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("未读取")),
+                 QStringList{"SYS 客户端 " + slowId + " 未读取的数据超过 0.25 MiB，已断开"});
+        // The client that reads got everything and stays.
+        QTRY_COMPARE_WITH_TIMEOUT(reader->received.size(), sent, Timeout);
+        QCOMPARE(f.hub.peerIdentifiers(), QStringList{reader->identifier()});
     }
 
     void busyPortIsReported()

@@ -1,10 +1,11 @@
 // Takes the README's screenshots from the real program: one window as the simulated
 // hub with scripted replies, one as a client connected to it, a short conversation,
 // then a PNG of each, the chart tab, and the server's log filtered with an entry open in
-// the detail pane. Given the address of a hub that negotiates, a further window shows the
+// the detail pane, and a client in MessagePack with a message's bytes open. Given the address of a hub that negotiates, a further window shows the
 // connect settings and the negotiate steps in its log.
 // Usage: screenshots <output folder> [hub address]   (needs a display or QT_QPA_PLATFORM=offscreen)
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,6 +152,17 @@ int main(int argc, char* argv[])
             QTest::qWait(700);
             client.grab().save(out + QStringLiteral("/chart-%1.png").arg(QLatin1String(names[i])));
         }
+        // A new window's chart tab before charts are enabled.
+        SignalRWidget idle;
+        idle.show();
+        idle.findChild<QTabWidget*>()->setCurrentIndex(1);
+        QTest::qWait(300);
+        idle.grab().save(out + QStringLiteral("/chart-idle.png"));
+        auto* language = idle.findChild<QComboBox*>(QStringLiteral("languageCombo"));
+        language->showPopup();
+        QTest::qWait(300);
+        language->view()->window()->grab().save(out + QStringLiteral("/language-popup.png"));
+        language->hidePopup();
         // Both modes in English, and the client at the smallest window size.
         LanguageManager::instance().setLanguage(1);
         client.findChild<QTabWidget*>()->setCurrentIndex(0);
@@ -162,6 +174,36 @@ int main(int argc, char* argv[])
         QTest::qWait(300);
         client.grab().save(out + QStringLiteral("/client-900x600.png"));
     }
+    // A client speaking MessagePack to the same simulated hub: its rows read as JSON
+    // ones, and the detail pane's hex view holds the bytes that came.
+    SignalRWidget binary;
+    binary.show();
+    binary.resize(1360, 900);
+    binary.findChild<QComboBox*>(QStringLiteral("protocolCombo"))->setCurrentIndex(1);
+    binary.findChild<QLineEdit*>(QStringLiteral("hubUrlEdit"))->setText(QStringLiteral("ws://localhost:%1/debughub").arg(port));
+    child<QPushButton>(binary, QStringLiteral("连接"))->click();
+    QTest::qWait(800);
+    auto* binaryMethod = binary.findChild<QLineEdit*>(QStringLiteral("methodEdit"));
+    auto* binaryEdit = binary.findChild<QPlainTextEdit*>(QStringLiteral("sendEdit"));
+    const char* const calls[][2] = {{"Echo", "{\"sensor\":\"t1\",\"temp\":21.5,\"ok\":true}"}, {"GetConfig", "1"}, {"Counter", "3,100"}};
+    for (const auto& [method, text] : calls) {
+        binaryMethod->setText(QString::fromUtf8(method));
+        binaryEdit->setPlainText(QString::fromUtf8(text));
+        binary.findChild<QCheckBox*>(QStringLiteral("streamCheck"))->setChecked(QLatin1String(method) == QLatin1String("Counter"));
+        child<QPushButton>(binary, QStringLiteral("刷新"))->click();
+        QTest::qWait(200);
+    }
+    QTest::qWait(600);
+    binary.findChild<QSplitter*>(QStringLiteral("logSplitter"))->setSizes({420, 220});
+    auto* binaryLog = binary.findChild<QListView*>(QStringLiteral("logOutput"));
+    const QAbstractItemModel* binaryRows = binaryLog->model();
+    for (int row = 0; row < binaryRows->rowCount(); ++row)
+        if (binaryRows->index(row, 0).data().toString().contains(QLatin1String("[Echo](")))
+            binaryLog->setCurrentIndex(binaryRows->index(row, 0));
+    child<QPushButton>(binary, QStringLiteral("十六进制"))->click();
+    QTest::qWait(300);
+    binary.grab().save(out + QStringLiteral("/messagepack.png"));
+
     if (argc > 2) {
         SignalRWidget negotiating;
         negotiating.show();

@@ -1,7 +1,9 @@
 #include "ClientOptions.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -19,6 +21,16 @@ QWidget* ClientOptions::createConnectionOptions(QWidget* parent)
     box->setObjectName(QStringLiteral("clientConnectionOptions"));
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The protocol after the handshake; the index is what the settings keep.
+    auto* protocolRow = new QHBoxLayout;
+    protocolRow->addWidget(new QLabel(QStringLiteral("协议"), box));
+    auto* protocol = new QComboBox(box);
+    protocol->setObjectName(QStringLiteral("protocolCombo"));
+    protocol->addItems({QStringLiteral("JSON"), QStringLiteral("MessagePack")});
+    protocolRow->addWidget(protocol, 1);
+    layout->addLayout(protocolRow);
+    connect(protocol, &QComboBox::currentIndexChanged, m_client,
+            [this](int index) { m_client->setMessagePack(index == MessagePackIndex); });
     auto* reconnect = new QCheckBox(QStringLiteral("自动重连"), box);
     reconnect->setObjectName(QStringLiteral("autoReconnectCheck"));
     auto* pings = new QCheckBox(QStringLiteral("显示心跳"), box);

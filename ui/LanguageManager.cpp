@@ -134,6 +134,8 @@ constexpr Row Rows[] = {
     {"发送关闭消息(允许重连)...", "Send close message (reconnect allowed)..."},
     {"关闭客户端", "Close client"},
     {"错误信息:", "Error text:"},
+    // MessagePack hub protocol.
+    {"协议", "Protocol"},
 };
 
 // Long combo boxes hold data (encodings, ports, ...) rather than captions.
@@ -315,9 +317,12 @@ QComboBox* createLanguageSelector(QWidget* parent)
     // Set before connecting, so that building a selector never runs the listeners.
     combo->setCurrentIndex(manager.isEnglish() ? 1 : 0);
     combo->setFixedWidth(80);
+    // combobox-popup 0 (in the sheet below): a plain list under the box. The style's
+    // menu-like popup is placed over the current item and, cut to the item's height,
+    // hid "English" behind a scroll arrow.
     combo->setStyleSheet(
         QStringLiteral("QComboBox { background: transparent; color: %1; border: 1px solid %2; "
-                       "border-radius: 3px; padding: 2px 6px; font-size: 11px; }"
+                       "border-radius: 3px; padding: 2px 6px; font-size: 11px; combobox-popup: 0; }"
                        "QComboBox:hover { border-color: %3; }"
                        "QComboBox QAbstractItemView { background: %4; color: %5; "
                        "selection-background-color: %6; }")

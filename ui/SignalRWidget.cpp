@@ -5,13 +5,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,13 +22,13 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTabWidget>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "AdBanner.h"
 #include "AutoReplyPanel.h"
 #include "ChartEngine.h"
+#include "ChartFeed.h"
 #include "ClientOptions.h"
 #include "CommunicationBase.h"
 #include "ConnectionOptionsPanel.h"
@@ -40,9 +38,9 @@
 #include "LogViewWidget.h"
 #include "Palette.h"
 #include "PayloadCodec.h"
+#include "SendKeys.h"
 #include "Settings.h"
 #include "SimulatedHub.h"
-#include "ValueExtractor.h"
 #include "WindowSettings.h"
 
 namespace {
@@ -92,13 +90,14 @@ SignalRWidget::SignalRWidget(QWidget* parent)
     // Still "running" while reconnecting, so that "断开" stops the attempts.
     connect(m_client, &HubClient::reconnecting, this, [this] { setRunning(true); });
     setupUI();
+    m_chartFeed = new ChartFeed(m_chartEngine, m_comm, this);
     // Arguments reach the charts only while a rule could take a value from them: a
     // flood with no rules then costs nothing there.
     const auto followRules = [this] {
         if (m_chartEngine->rules().isEmpty())
-            disconnect(m_client, &HubClient::argumentReceived, this, &SignalRWidget::feedChartData);
+            disconnect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue);
         else
-            connect(m_client, &HubClient::argumentReceived, this, &SignalRWidget::feedChartData, Qt::UniqueConnection);
+            connect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue, Qt::UniqueConnection);
     };
     connect(m_chartEngine, &ChartEngine::rulesChanged, this, followRules);
     followRules();
@@ -188,10 +187,12 @@ QWidget* SignalRWidget::createHeader()
     docButton->setObjectName(QStringLiteral("docButton"));
     docButton->setCursor(Qt::PointingHandCursor);
     docButton->setFixedHeight(HeaderControlHeight);
-    // min-height: the theme's minimum for buttons would make it taller than its neighbour.
+    // The height is in the sheet too: a sheet's minimum (the theme's for buttons) overrides
+    // a fixed height.
     docButton->setStyleSheet(QStringLiteral(
         "QPushButton { background: transparent; color: %1; border: 1px solid %2; "
-        "border-radius: 3px; padding: 2px 8px; font-size: 11px; min-height: 0px; } QPushButton:hover { "
+        "border-radius: 3px; padding: 2px 8px; font-size: 11px; min-height: 18px; max-height: 18px; } "
+        "QPushButton:hover { "
         "border-color: %3; color: %4; }")
                                  .arg(Palette::TextMuted, Palette::Border, Palette::Link,
                                       Palette::Accent));
@@ -416,7 +417,6 @@ QWidget* SignalRWidget::createSendArea(QWidget* parent)
     m_sendEdit->setObjectName(QStringLiteral("sendEdit"));
     m_sendEdit->setPlaceholderText(QStringLiteral("输入要发送的消息..."));
     m_sendEdit->setFixedHeight(60);
-    m_sendEdit->installEventFilter(this);
     layout->addWidget(m_sendEdit);
 
     auto* optionRow = new QHBoxLayout;
@@ -434,8 +434,6 @@ QWidget* SignalRWidget::createSendArea(QWidget* parent)
     optionRow->addStretch();
     optionRow->addWidget(sendButton);
     layout->addLayout(optionRow);
-    m_clientSendOptions = m_clientOptions->createSendOptions(group);
-    layout->addWidget(m_clientSendOptions);
 
     auto* autoRow = new QHBoxLayout;
     m_autoSendCheck = addCheck(autoRow, group, QStringLiteral("自动发送"), false);
@@ -448,10 +446,15 @@ QWidget* SignalRWidget::createSendArea(QWidget* parent)
     m_intervalSpin->setSuffix(QStringLiteral(" ms"));
     autoRow->addWidget(new QLabel(QStringLiteral("间隔:"), group));
     autoRow->addWidget(m_intervalSpin);
+    // The client's call kinds share the row: on a small screen every row taken from the
+    // send area is a row more of the log.
+    m_clientSendOptions = m_clientOptions->createSendOptions(group);
+    autoRow->addWidget(m_clientSendOptions);
     autoRow->addStretch();
     layout->addLayout(autoRow);
 
     connect(sendButton, &QPushButton::clicked, this, &SignalRWidget::sendData);
+    connect(new SendKeys(m_sendEdit, m_enterSendCheck), &SendKeys::sendRequested, this, &SignalRWidget::sendData);
     connect(m_autoSendCheck, &QCheckBox::toggled, this, &SignalRWidget::toggleAutoSend);
     return group;
 }
@@ -477,7 +480,7 @@ void SignalRWidget::useSettings(Settings* settings)
                             "hexDisplayCheck", "timestampCheck", "autoScrollCheck", "lineSpacingSpin",
                             "fontSizeSpin", "enableCheck", "chartTypeCombo", "timeWindowSpin",
                             "methodEdit", "hexSendCheck", "enterSendCheck", "intervalSpin",
-                            "logSplitter", "languageCombo"});
+                            "logSplitter", "protocolCombo", "languageCombo"});
     m_windowSettings->addCompleter(m_hubUrlEdit, RecentAddressesKey);
     m_windowSettings->addCompleter(m_methodEdit, RecentMethodsKey);
     connect(m_chartEngine, &ChartEngine::rulesChanged, m_windowSettings, [this, settings] {
@@ -528,7 +531,7 @@ void SignalRWidget::updateConnectButton()
         m_connectButton->setText(QStringLiteral("断开"));
         m_connectButton->setStyleSheet(
             QStringLiteral("QPushButton { background-color: %1; color: white; font-weight: 600; "
-                           "border: none; border-radius: 4px; padding: 4px 20px; }"
+                           "border: none; border-radius: 4px; padding: 4px 20px; min-height: 28px; max-height: 28px; }"
                            "QPushButton:hover { background-color: %2; }")
                 .arg(Palette::Danger, Palette::DangerHover));
         m_connectButton->setFixedHeight(36);
@@ -586,6 +589,8 @@ void SignalRWidget::disconnectAll()
     m_client->close();
     setRunning(false);
     m_comm->logSystemMessage(QStringLiteral("已断开"));
+    // After the close, which hands over what the client still held.
+    m_chartFeed->dropBacklog();
     // After the line above: each client's departure is logged as it goes.
     m_hub->stop();
 }
@@ -603,11 +608,6 @@ void SignalRWidget::onWsDisconnected()
 void SignalRWidget::onWsTextReceived(const QString& message)
 {
     m_client->handleMessage(message);
-}
-
-void SignalRWidget::feedChartData(const QString& text)
-{
-    feedChartText(*m_chartEngine, text);
 }
 
 void SignalRWidget::addSubscription()
@@ -682,43 +682,6 @@ void SignalRWidget::showClientMenu(const QPoint& position)
                                                 QLineEdit::Normal, QString(), &ok);
     if (ok)
         m_hub->closePeer(identifier, error, chosen == resumable);
-}
-
-bool SignalRWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched != m_sendEdit)
-        return QWidget::eventFilter(watched, event);
-
-    switch (event->type()) {
-    case QEvent::FocusIn:
-        m_sendEdit->setPlaceholderText(QString());
-        return false;
-    case QEvent::FocusOut:
-        if (m_sendEdit->toPlainText().isEmpty())
-            m_sendEdit->setPlaceholderText(LanguageManager::instance().isEnglish()
-                                               ? QStringLiteral("Enter message to send...")
-                                               : QStringLiteral("输入要发送的消息..."));
-        return false;
-    case QEvent::KeyPress: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
-            break;
-        const bool shift = key->modifiers() & Qt::ShiftModifier;
-        const bool ctrl = key->modifiers() & Qt::ControlModifier;
-        const bool enterSends = m_enterSendCheck->isChecked();
-        if (!shift && (ctrl ? !enterSends : enterSends)) {
-            sendData();
-        } else {
-            QTextCursor cursor = m_sendEdit->textCursor();
-            cursor.insertText(QStringLiteral("\n"));
-            m_sendEdit->setTextCursor(cursor);
-        }
-        return true;
-    }
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void SignalRWidget::toggleAutoSend(bool enabled)

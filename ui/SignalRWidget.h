@@ -4,6 +4,7 @@
 
 class AutoReplyPanel;
 class ChartEngine;
+class ChartFeed;
 class ClientOptions;
 class CommunicationBase;
 class ConnectionOptionsPanel;
@@ -58,14 +59,10 @@ public slots:
     void connectClient();
     void startServer();
     void disconnectAll();
-    void feedChartData(const QString& text);
     void onWsConnected();
     void onWsDisconnected();
     void onWsTextReceived(const QString& message);
     void toggleAutoSend(bool enabled);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupUI();
@@ -91,6 +88,7 @@ private:
     QWidget* m_clientSendOptions = nullptr;
     QTimer* m_autoSendTimer = nullptr;
     ChartEngine* m_chartEngine = nullptr;
+    ChartFeed* m_chartFeed = nullptr;
     LogViewWidget* m_logView = nullptr;
     QScrollArea* m_controlScroll = nullptr;
     QTabWidget* m_tabWidget = nullptr;

@@ -18,11 +18,14 @@ struct Peer
 {
     std::unique_ptr<QWebSocket> socket = std::make_unique<QWebSocket>();
     QStringList received;
+    QList<QByteArray> frames; // binary, as a hub sends to MessagePack clients
 
     explicit Peer(quint16 port, const QString& path = QStringLiteral("/debughub"))
     {
         QObject::connect(socket.get(), &QWebSocket::textMessageReceived, socket.get(),
                          [this](const QString& text) { received.append(text); });
+        QObject::connect(socket.get(), &QWebSocket::binaryMessageReceived, socket.get(),
+                         [this](const QByteArray& frame) { frames.append(frame); });
         socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port).arg(path)));
     }
 

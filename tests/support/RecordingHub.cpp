@@ -17,6 +17,8 @@ RecordingHub::RecordingHub(QObject* parent)
                 received.append(text);
                 emit textReceived(text);
             });
+            connect(socket, &QWebSocket::binaryMessageReceived, this,
+                    [this](const QByteArray& frame) { receivedFrames.append(frame); });
             connect(socket, &QWebSocket::disconnected, this, [this, socket] {
                 m_clients.removeOne(socket);
                 socket->deleteLater();
@@ -51,6 +53,12 @@ void RecordingHub::sendToAll(const QString& text)
 {
     for (QWebSocket* socket : std::as_const(m_clients))
         socket->sendTextMessage(text);
+}
+
+void RecordingHub::sendFrameToAll(const QByteArray& frame)
+{
+    for (QWebSocket* socket : std::as_const(m_clients))
+        socket->sendBinaryMessage(frame);
 }
 
 void RecordingHub::closeAll()

@@ -8,8 +8,8 @@
 class QWebSocket;
 class QWebSocketServer;
 
-// A loopback WebSocket peer for the tests: records every text it receives and sends
-// whatever the test tells it to every connected client.
+// A loopback WebSocket peer for the tests: records every text and binary frame it
+// receives and sends whatever the test tells it to every connected client.
 class RecordingHub : public QObject
 {
     Q_OBJECT
@@ -23,11 +23,13 @@ public:
     QUrl url(const QString& path = QStringLiteral("/hub")) const;
 
     void sendToAll(const QString& text);
+    void sendFrameToAll(const QByteArray& frame);
     void closeAll();
     void abortAll();
     int clientCount() const { return int(m_clients.size()); }
 
     QStringList received;
+    QList<QByteArray> receivedFrames;
 
 signals:
     void textReceived(const QString& text);
