@@ -38,8 +38,11 @@ constexpr qsizetype MaxInboundBacklogChars = qsizetype(HubProtocol::MaxMessageBy
 
 const char* const ErrorReportedProperty = "errorReported";
 
-// A backlog this long was a burst worth giving its memory back after.
+// A backlog this long was a burst worth giving its memory back after, once the input
+// has been quiet for a while: in a flood the queue runs dry and fills again many times a
+// second, and memory given back would only be taken again.
 constexpr qsizetype BurstMessages = 10000;
+constexpr int QuietBeforeReleaseMs = 1000;
 
 // The C library keeps what a burst freed between the blocks still in use (the log's
 // entries), so the resident size would stay at the burst's high-water mark for good.
@@ -81,6 +84,7 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     , m_inboundTimer(new QTimer(this))
     , m_serverTimeout(new QTimer(this))
     , m_handshakeTimer(new QTimer(this))
+    , m_releaseTimer(new QTimer(this))
     , m_reconnectTimer(new QTimer(this))
 {
     m_clock.start();
@@ -96,6 +100,11 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     m_inboundTimer->setSingleShot(true);
     m_inboundTimer->setInterval(0);
     connect(m_inboundTimer, &QTimer::timeout, this, [this] { processInbound(m_inboundSliceNs); });
+    m_releaseTimer->setSingleShot(true);
+    connect(m_releaseTimer, &QTimer::timeout, this, [this] {
+        if (m_inbound.isEmpty() && m_current.isEmpty())
+            releaseFreedMemory();
+    });
     m_largeRecord = new QFutureWatcher<HubProtocol::Record>(this);
     connect(m_largeRecord, &QFutureWatcherBase::finished, this, &HubClient::onLargeRecordParsed);
     m_serverTimeout->setSingleShot(true);
@@ -552,7 +561,7 @@ bool HubClient::takeRecord(QString& record)
             m_inbound = QList<QString>(); // give back what a burst grew it to
             m_inboundChars = 0;
             if (afterBurst)
-                releaseFreedMemory();
+                m_releaseTimer->start(QuietBeforeReleaseMs);
             return false;
         }
         m_current = m_inbound.takeFirst();
@@ -741,7 +750,8 @@ void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray&
         else
             m_log->logUncounted(LogEntry::RX, m_log->encodeText(text));
     };
-    switch (MessageType(HubProtocol::messageType(record.object))) {
+    const int type = HubProtocol::messageType(record.object);
+    switch (MessageType(type)) {
     case MessageType::Ping:
         if (m_showPings)
             logRow(NoRoundTrip, false);
@@ -769,7 +779,7 @@ void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray&
         emit argumentReceived(argument);
     logRow();
     // An invocation with an id asks this client for a result it has no handler for.
-    if (HubProtocol::messageType(record.object) == int(MessageType::Invocation) && !id.isUndefined()
+    if (type == int(MessageType::Invocation) && !id.isUndefined()
         && isConnected()) {
         write(HubProtocol::completionError(id, QLatin1String(HubProtocol::NoClientResultError)));
         m_log->logSystemMessage(m_log->pick(QStringLiteral("服务端请求客户端结果 (#%1)，已回复: %2"),

@@ -184,6 +184,7 @@ private:
     QTimer* m_inboundTimer = nullptr;
     QTimer* m_serverTimeout = nullptr;
     QTimer* m_handshakeTimer = nullptr;
+    QTimer* m_releaseTimer = nullptr; // memory freed by a burst, given back when quiet
     QTimer* m_reconnectTimer = nullptr;
     // Send times, on m_clock, of the calls still waiting for their completion, by id;
     // bounded so that a hub that never answers cannot grow it for ever.

@@ -194,7 +194,10 @@ Record classifyObject(const QJsonObject& object, Scalars scalars)
         record.kind = RecordKind::HandshakeAck;
         return record;
     }
-    if (object.contains(QLatin1String("type"))) {
+    // Looked up once: a lookup is a search among the keys, and this runs for every
+    // record of a flood.
+    const QJsonValue typeValue = object.value(QLatin1String("type"));
+    if (!typeValue.isUndefined()) {
         record.kind = RecordKind::Typed;
         const QJsonValue target = object.value(QLatin1String("target"));
         const QJsonArray arguments = object.value(QLatin1String("arguments")).toArray();
@@ -218,7 +221,7 @@ Record classifyObject(const QJsonObject& object, Scalars scalars)
         }
         record.text += QLatin1Char(')');
         // Only what the hub sends as data reaches the charts.
-        const int type = messageType(object);
+        const int type = typeValue.isDouble() ? typeValue.toInt(0) : 0;
         if (type == int(MessageType::Invocation))
             record.arguments = texts;
         else if (type == int(MessageType::StreamItem) && object.contains(QLatin1String("item")))

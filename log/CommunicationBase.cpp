@@ -160,7 +160,8 @@ void CommunicationBase::logDecoded(LogEntry::Direction direction, const QByteArr
 
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
-    return PayloadCodec::encodeString(text, m_encoding);
+    // The usual encoding without looking at its name: every row of a flood comes here.
+    return m_encodingId == 0 ? text.toUtf8() : PayloadCodec::encodeString(text, m_encoding);
 }
 
 QStringList CommunicationBase::supportedEncodings()
