@@ -10,17 +10,11 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include "ChildProcess.h"
 #include "CommunicationBase.h"
 #include "HubTestKit.h"
-#include "ChildProcess.h"
 #include "LogLines.h"
 #include "SimulatedHub.h"
-
-namespace {
-
-constexpr int Timeout = 30000; // a runtime starting on a busy machine
-
-} // namespace
 
 class TestInteropApps : public QObject
 {
@@ -37,17 +31,13 @@ private slots:
     void officialClientUnchanged()
     {
         QFETCH(QString, runtime);
+        constexpr int Timeout = 30000; // a runtime starting on a busy machine
         const QString program = QStandardPaths::findExecutable(runtime);
         QString client = QFINDTESTDATA("interop/node/app-client.mjs");
-        if (runtime == QLatin1String("node")
-            && (program.isEmpty() || !QFileInfo::exists(QFileInfo(client).path() + "/node_modules/@microsoft/signalr")))
-            QSKIP("needs node and tests/interop/node/node_modules (scripts/setup-interop.sh)");
-        if (runtime == QLatin1String("dotnet")) {
-            if (program.isEmpty())
-                QSKIP("needs the .NET SDK (dotnet) to build tests/interop/DotnetClient");
-            client = builtDotnetApp(program, QFINDTESTDATA("interop/DotnetClient/DotnetClient.csproj"));
-            QVERIFY(!client.isEmpty());
-        }
+        if (program.isEmpty() || (runtime == "node" && !QFileInfo::exists(QFileInfo(client).path() + "/node_modules/@microsoft/signalr")))
+            QSKIP("needs node and tests/interop/node/node_modules (scripts/setup-interop.sh), or the .NET SDK (dotnet)");
+        if (runtime == "dotnet")
+            QVERIFY(!(client = builtDotnetApp(program, QFINDTESTDATA("interop/DotnetClient/DotnetClient.csproj"))).isEmpty());
 
         CommunicationBase log;
         SimulatedHub hub(&log);
@@ -64,9 +54,7 @@ private slots:
         QSignalSpy finished(&app.process, &QProcess::finished);
         QTRY_VERIFY2_WITH_TIMEOUT(app.lines.contains("ready"), qPrintable(app.transcript()), Timeout);
         QVERIFY(hub.sendTo(joined.last().first().toString(), QStringLiteral("Private"), "for-you"));
-        QVERIFY2(finished.wait(Timeout), qPrintable(app.transcript()));
-        QCOMPARE(app.process.exitCode(), 0);
-
+        QVERIFY2(finished.wait(Timeout) && app.process.exitCode() == 0, qPrintable(app.transcript()));
         // Pushes may be printed before or after the completions that follow them.
         QStringList seen = app.lines;
         seen.sort();
@@ -74,8 +62,7 @@ private slots:
                                     "push Private for-you", "ready", "result {\"level\":3}", "stopped Disconnected"}));
         QTRY_VERIFY_WITH_TIMEOUT(logContains(&log, QStringLiteral("RX {\"type\":7}\x1e")), Timeout);
         const QStringList logged = logLines(&log);
-        QCOMPARE(logged.filter(QRegularExpression(
-                     "^SYS HTTP 127\\.0\\.0\\.1:\\d+ POST /debughub/negotiate\\?negotiateVersion=1 → 200$")).size(), 1);
+        QCOMPARE(logged.filter(QRegularExpression("^SYS HTTP 127\\.0\\.0\\.1:\\d+ POST /debughub/negotiate\\?negotiateVersion=1 → 200$")).size(), 1);
         QCOMPARE(logged.filter(QStringLiteral("\"target\":\"GetConfig\"")).size(), 1);
         QVERIFY(!bystander.received.join(QString()).contains(QStringLiteral("for-you")));
     }

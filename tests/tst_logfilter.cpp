@@ -11,6 +11,8 @@
 #include "LogFilter.h"
 #include "PayloadFormat.h"
 
+Q_DECLARE_METATYPE(LogFilter::Criteria)
+
 class TestLogFilter : public QObject
 {
     Q_OBJECT
@@ -18,46 +20,37 @@ class TestLogFilter : public QObject
 private slots:
     void matches_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("regex");
-        QTest::addColumn<QString>("directions"); // the ones switched on
-        QTest::addColumn<QString>("method");
+        QTest::addColumn<LogFilter::Criteria>("criteria"); // text, regex, TX, RX, SYS, method
         QTest::addColumn<bool>("hex");
-        QTest::addColumn<QString>("expected");   // which of the four entries below match
-        QTest::newRow("nothing asked") << "" << false << "TRS" << "" << false << "1111";
-        QTest::newRow("plain, any case") << "HELLO" << false << "TRS" << "" << false << "0101";
-        QTest::newRow("plain is not a pattern") << "v.lue" << false << "TRS" << "" << false << "0000";
-        QTest::newRow("regex") << "^\\[\\w+\\]\\(" << true << "TRS" << "" << false << "0100";
-        QTest::newRow("invalid regex ignored") << "hel(lo" << true << "TRS" << "" << false << "1111";
-        QTest::newRow("directions") << "" << false << "R" << "" << false << "0110";
-        QTest::newRow("rendered call") << "" << false << "TRS" << "receivemessage" << false << "0100";
-        QTest::newRow("raw json records") << "" << false << "TRS" << "Tick" << false << "0010";
-        QTest::newRow("rendered send") << "" << false << "TRS" << "SendMessage" << false << "0001";
-        QTest::newRow("method in text only") << "" << false << "TRS" << "alice" << false << "0000";
-        QTest::newRow("hex form") << "7B 22" << false << "TRS" << "" << true << "1010";
+        QTest::addColumn<QString>("expected"); // which of the four entries below match
+        using C = LogFilter::Criteria;
+        QTest::newRow("nothing asked") << C{} << false << "1111";
+        QTest::newRow("plain, any case") << C{"HELLO"} << false << "0101";
+        QTest::newRow("plain is not a pattern") << C{"v.lue"} << false << "0000";
+        QTest::newRow("regex") << C{"^\\[\\w+\\]\\(", true} << false << "0100";
+        QTest::newRow("invalid regex ignored") << C{"hel(lo", true} << false << "1111";
+        QTest::newRow("directions") << C{"", false, false, true, false} << false << "0110";
+        QTest::newRow("rendered call") << C{"", false, true, true, true, "receivemessage"} << false << "0100";
+        QTest::newRow("raw json records") << C{"", false, true, true, true, "Tick"} << false << "0010";
+        QTest::newRow("rendered send") << C{"", false, true, true, true, "SendMessage"} << false << "0001";
+        QTest::newRow("method in text only") << C{"", false, true, true, true, "alice"} << false << "0000";
+        QTest::newRow("hex form") << C{"7B 22"} << true << "1010";
     }
 
     void matches()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, regex);
-        QFETCH(QString, directions);
-        QFETCH(QString, method);
+        QFETCH(LogFilter::Criteria, criteria);
         QFETCH(bool, hex);
         QFETCH(QString, expected);
-        const QList<LogEntry> entries = {
-            LogEntry(LogEntry::TX, "{\"value\":1}", "UTF-8"),
-            LogEntry(LogEntry::RX, "[ReceiveMessage](alice, hello)", "UTF-8"),
-            LogEntry(LogEntry::RX, "{\"type\":6}\x1e{\"type\":1,\"target\":\"Tick\",\"arguments\":[]}\x1e", "UTF-8"),
-            LogEntry(QStringLiteral("[SendMessage] -> Hello")),
-        };
-        const LogFilter filter({text, regex, directions.contains('T'), directions.contains('R'),
-                                directions.contains('S'), method});
-        QCOMPARE(filter.isValid(), QTest::currentDataTag() != QLatin1String("invalid regex ignored"));
+        const LogFilter filter(criteria);
         QString matched;
-        for (const LogEntry& entry : entries)
+        for (const LogEntry& entry : {LogEntry(LogEntry::TX, "{\"value\":1}", "UTF-8"),
+                                      LogEntry(LogEntry::RX, "[ReceiveMessage](alice, hello)", "UTF-8"),
+                                      LogEntry(LogEntry::RX, "{\"type\":6}\x1e{\"type\":1,\"target\":\"Tick\",\"arguments\":[]}\x1e", "UTF-8"),
+                                      LogEntry(QStringLiteral("[SendMessage] -> Hello"))})
             matched += filter.matches(entry, hex) ? '1' : '0';
         QCOMPARE(matched, expected);
+        QCOMPARE(filter.isValid(), QTest::currentDataTag() != QLatin1String("invalid regex ignored"));
         QCOMPARE(filter.isActive(), expected != "1111");
     }
 

@@ -1,21 +1,22 @@
-// Guards what only the window does: the mode switch showing the wrong settings or button
-// text, the connect button and status label not following the connection, the Enter-key
-// rules of the send editor, payload rules (hex, encodings, empty method) and where a send
-// goes in each mode, the client list not following the simulated hub, a send meant for
-// the selected client reaching others, auto replies added in the panel not reaching the
-// hub or invalid ones taken without a reason, texts set while running (log rows
-// included) not following the language, connect settings not reaching the client, and
-// the client's call kinds, stream cancel button and auto-reconnect box not reaching it.
+// Guards what only the window does: sizes the theme could override (connect, send and
+// documentation buttons), auto-send ticked before connecting never starting, the connect
+// button and status label not following the connection (in either language), connect
+// settings not reaching the client, the mode switch showing the wrong settings or button
+// text, the Enter-key rules of the send editor, payload rules (hex, encodings, empty
+// method), the client's call kinds, stream cancel button and auto-reconnect box not
+// reaching it, and in server mode the client list not following the simulated hub, a send
+// meant for the selected client reaching others, auto replies added in the panel not
+// reaching the hub or invalid ones taken without a reason.
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
 #include <QSpinBox>
 #include <QTest>
 
@@ -33,7 +34,7 @@ using HubTestKit::Timeout;
 
 namespace {
 
-template <typename T>
+template <typename T = QWidget>
 T* child(const SignalRWidget& w, const char* name)
 {
     return w.findChild<T*>(QLatin1String(name));
@@ -47,11 +48,6 @@ QPushButton* buttonWithRole(const SignalRWidget& w, const char* role)
     return nullptr;
 }
 
-QString status(const SignalRWidget& w)
-{
-    return child<QLabel>(w, "connStatus")->text();
-}
-
 // Connects the window to the hub and waits for the handshake request, then forgets it.
 bool connectTo(SignalRWidget& w, RecordingHub& hub)
 {
@@ -62,6 +58,14 @@ bool connectTo(SignalRWidget& w, RecordingHub& hub)
     return ok && w.isRunning();
 }
 
+// Sets the method and payload fields and presses the send button.
+void send(const SignalRWidget& w, const QString& method, const QString& payload)
+{
+    child<QLineEdit>(w, "methodEdit")->setText(method);
+    child<QPlainTextEdit>(w, "sendEdit")->setPlainText(payload);
+    buttonWithRole(w, "send")->click();
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -69,8 +73,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    // Sizes the theme could override: the window is shown with the real style sheet.
-    void fixedSizesHoldUnderTheTheme()
+    void connectingFromTheWindow()
     {
         QFile theme(QStringLiteral(":/styles/DarkTheme.qss"));
         QVERIFY(theme.open(QIODevice::ReadOnly));
@@ -81,64 +84,34 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QPushButton* connect = buttonWithRole(w, "connect");
-        QCOMPARE(connect->height(), 36);
+        const auto shown = [&] { return QStringList{connect->text(), child<QLabel>(w, "connStatus")->text(), QString::number(connect->height())}; };
+        QCOMPARE(shown(), QStringList({"连接", "◆未连接", "36"}));
         QCOMPARE(buttonWithRole(w, "send")->size(), QSize(120, 32));
-        QCOMPARE(child<QPushButton>(w, "docButton")->height(), 24);
-        // Auto-send ticked before connecting starts once connected.
-        child<QCheckBox>(w, "autoSendCheck")->setChecked(true);
-        child<QSpinBox>(w, "intervalSpin")->setValue(50);
-        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("tick"));
-        QVERIFY(connectTo(w, hub));
-        QTRY_COMPARE_WITH_TIMEOUT(connect->height(), 36, Timeout);
-        QTRY_VERIFY_WITH_TIMEOUT(hub.received.size() >= 2, Timeout);
-        qApp->setStyleSheet(QString());
-    }
-
-    void modeSwitch()
-    {
-        SignalRWidget w;
-        w.show();
-        QPushButton* connect = buttonWithRole(w, "connect");
-        QCOMPARE(connect->text(), QStringLiteral("连接"));
-        child<QRadioButton>(w, "serverRadio")->setChecked(true);
-        QCOMPARE(connect->text(), QStringLiteral("启动"));
-        QVERIFY(child<QWidget>(w, "serverSettings")->isVisible());
-        QVERIFY(!child<QWidget>(w, "clientSettings")->isVisible());
-        QVERIFY(child<QListWidget>(w, "clientList")->isVisible());
-        QVERIFY(!child<QListWidget>(w, "subscriptionList")->isVisible());
-    }
-
-    void buttonAndStatusFollowTheConnection()
-    {
-        RecordingHub hub;
-        QVERIFY(hub.listen());
-        SignalRWidget w;
-        QPushButton* connect = buttonWithRole(w, "connect");
-        QCOMPARE(status(w), QStringLiteral("◆未连接"));
-        QVERIFY(connectTo(w, hub));
-        QCOMPARE(connect->text(), QStringLiteral("断开"));
-        QCOMPARE(status(w), QStringLiteral("🟢 已连接"));
-        LanguageManager::instance().setLanguage(1);
-        QCOMPARE(status(w), QStringLiteral("🟢 Connected"));
-        LanguageManager::instance().setLanguage(0);
-        hub.closeAll();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.isRunning(), Timeout);
-        QCOMPARE(connect->text(), QStringLiteral("连接"));
-        QCOMPARE(connect->objectName(), QStringLiteral("accentButton"));
-        QCOMPARE(status(w), QStringLiteral("⚫未连接"));
-    }
-
-    void connectSettingsReachTheClient()
-    {
-        RecordingHub hub;
-        QVERIFY(hub.listen());
-        SignalRWidget w;
+        QCOMPARE(child(w, "docButton")->height(), 24);
         child<QLineEdit>(w, "accessTokenEdit")->setText(QStringLiteral("secret"));
         child<QCheckBox>(w, "tokenInQueryCheck")->setChecked(true);
         child<QPlainTextEdit>(w, "headersEdit")->setPlainText(QStringLiteral("X-Trace: 1"));
+        child<QCheckBox>(w, "autoSendCheck")->setChecked(true); // ticked before connecting
+        child<QSpinBox>(w, "intervalSpin")->setValue(50);
+        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("tick"));
+
         QVERIFY(connectTo(w, hub));
-        QVERIFY(logContains(w.communication(),
-                            "SYS 正在连接 " + hub.url().toString() + "?access_token=***... (请求头: X-Trace)"));
+        QVERIFY(logContains(w.communication(), "SYS 正在连接 " + hub.url().toString() + "?access_token=***... (请求头: X-Trace)"));
+        QTRY_VERIFY_WITH_TIMEOUT(hub.received.size() >= 2, Timeout);
+        QCOMPARE(shown(), QStringList({"断开", "🟢 已连接", "36"}));
+        LanguageManager::instance().setLanguage(1);
+        QCOMPARE(shown(), QStringList({"Disconnect", "🟢 Connected", "36"}));
+        LanguageManager::instance().setLanguage(0);
+        child<QCheckBox>(w, "autoSendCheck")->setChecked(false);
+        hub.closeAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isRunning(), Timeout);
+        QCOMPARE(shown(), QStringList({"连接", "⚫未连接", "36"}));
+        qApp->setStyleSheet(QString());
+
+        child<QRadioButton>(w, "serverRadio")->setChecked(true);
+        QCOMPARE(connect->text(), QStringLiteral("启动"));
+        QVERIFY(child(w, "serverSettings")->isVisible() && !child(w, "clientSettings")->isVisible());
+        QVERIFY(child(w, "clientList")->isVisible() && !child(w, "subscriptionList")->isVisible());
     }
 
     void enterKey_data()
@@ -151,8 +124,7 @@ private slots:
         QTest::newRow("shift+enter, on") << Qt::KeyboardModifiers(Qt::ShiftModifier) << true << false;
         QTest::newRow("ctrl+enter, on") << Qt::KeyboardModifiers(Qt::ControlModifier) << true << false;
         QTest::newRow("ctrl+enter, off") << Qt::KeyboardModifiers(Qt::ControlModifier) << false << true;
-        QTest::newRow("shift+ctrl+enter, off")
-            << Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier) << false << false;
+        QTest::newRow("shift+ctrl+enter, off") << (Qt::ShiftModifier | Qt::ControlModifier) << false << false;
     }
 
     void enterKey()
@@ -181,15 +153,13 @@ private slots:
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("onWire"); // the argument; empty: nothing sent
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("hex with spaces") << true << "UTF-8" << "M" << "48 65 6C 6C 6F" << "Hello" << "SYS [M] -> Hello";
-        QTest::newRow("hex with hyphens") << true << "UTF-8" << "M" << "48-69" << "Hi" << "SYS [M] -> Hi";
-        QTest::newRow("odd hex digit") << true << "UTF-8" << "M" << "4" << "" << "SYS 无效的十六进制数据";
-        QTest::newRow("empty method") << false << "UTF-8" << "" << "abc" << "" << "";
+        QTest::addColumn<QString>("logged"); // "SYS [M] -> argument" when sent
         // The argument on the wire is the payload read as UTF-8, whatever the encoding.
-        QTest::newRow("gb2312") << false << "GB2312" << "M" << "中文"
-                                << QString::fromUtf8("\xD6\xD0\xCE\xC4") << "SYS [M] -> " + QString::fromUtf8("\xD6\xD0\xCE\xC4");
+        const QString gb = QString::fromUtf8("\xD6\xD0\xCE\xC4");
+        QTest::newRow("hex with hyphens") << true << "UTF-8" << "M" << "48-69" << "SYS [M] -> Hi";
+        QTest::newRow("odd hex digit") << true << "UTF-8" << "M" << "4" << "SYS 无效的十六进制数据";
+        QTest::newRow("empty method") << false << "UTF-8" << "" << "abc" << "";
+        QTest::newRow("gb2312") << false << "GB2312" << "M" << "中文" << "SYS [M] -> " + gb;
     }
 
     void payloadRules()
@@ -198,7 +168,6 @@ private slots:
         QFETCH(QString, encoding);
         QFETCH(QString, method);
         QFETCH(QString, text);
-        QFETCH(QString, onWire);
         QFETCH(QString, logged);
         RecordingHub hub;
         QVERIFY(hub.listen());
@@ -206,15 +175,12 @@ private slots:
         QVERIFY(connectTo(w, hub));
         child<QComboBox>(w, "encodingCombo")->setCurrentText(encoding);
         child<QCheckBox>(w, "hexSendCheck")->setChecked(hex);
-        child<QLineEdit>(w, "methodEdit")->setText(method);
-        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(text);
         const qsizetype before = logLines(w.communication()).size();
-        buttonWithRole(w, "send")->click();
+        send(w, method, text);
         QCOMPARE(logLines(w.communication()).mid(before), logged.isEmpty() ? QStringList() : QStringList{logged});
-        if (onWire.isEmpty())
-            return;
-        QTRY_COMPARE_WITH_TIMEOUT(hub.received.size(), 1, Timeout);
-        QCOMPARE(hub.received.first(), HubProtocol::clientInvocation(method, onWire.toUtf8(), 0));
+        const QString argument = logged.section(QStringLiteral(" -> "), 1);
+        if (!argument.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(hub.received, QStringList{HubProtocol::clientInvocation(method, argument.toUtf8(), 0)}, Timeout);
     }
 
     void clientCallKinds()
@@ -224,13 +190,11 @@ private slots:
         SignalRWidget w;
         QVERIFY(connectTo(w, hub));
         hub.sendToAll(QStringLiteral("{}\x1e")); // handshaken: worth reconnecting to
-        child<QLineEdit>(w, "methodEdit")->setText(QStringLiteral("M"));
-        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("p"));
         auto* stream = child<QCheckBox>(w, "streamCheck");
         auto* fireAndForget = child<QCheckBox>(w, "fireAndForgetCheck");
         auto* cancel = child<QPushButton>(w, "cancelStreamButton");
         fireAndForget->setChecked(true);
-        buttonWithRole(w, "send")->click();
+        send(w, "M", "p");
         stream->setChecked(true); // the kinds exclude each other
         QVERIFY(!fireAndForget->isChecked());
         buttonWithRole(w, "send")->click();
@@ -252,23 +216,7 @@ private slots:
         QVERIFY(w.isRunning());
     }
 
-    void clientListFollowsTheHub()
-    {
-        SignalRWidget w;
-        QVERIFY(w.simulatedHub()->listen(0, QStringLiteral("/hub")));
-        auto* list = child<QListWidget>(w, "clientList");
-        HubTestKit::Peer peer(w.simulatedHub()->port());
-        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 1, Timeout);
-        QCOMPARE(list->item(0)->text(), peer.identifier());
-        list->setCurrentRow(0);
-        for (QPushButton* button : w.findChildren<QPushButton*>())
-            if (button->text() == QStringLiteral("断开选中客户端"))
-                button->click();
-        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 0, Timeout);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.socket->state(), QAbstractSocket::UnconnectedState, Timeout);
-    }
-
-    void selectedClientAndAutoReplies()
+    void serverModeClientsAndAutoReplies()
     {
         SignalRWidget w;
         child<QRadioButton>(w, "serverRadio")->setChecked(true);
@@ -276,28 +224,32 @@ private slots:
         HubTestKit::Peer first(w.simulatedHub()->port());
         HubTestKit::Peer second(w.simulatedHub()->port());
         QVERIFY(first.handshake() && second.handshake());
+        auto* list = child<QListWidget>(w, "clientList");
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 2, Timeout);
+        const auto item = [list](const HubTestKit::Peer& peer) { return list->findItems(peer.identifier(), Qt::MatchExactly).value(0); };
 
         auto* panel = w.findChild<AutoReplyPanel*>();
         auto* problem = child<QLabel>(w, "autoReplyProblem");
-        auto* json = child<QLineEdit>(w, "autoReplyJsonEdit");
         child<QLineEdit>(w, "autoReplyMethodEdit")->setText(QStringLiteral("Ask"));
-        json->setText(QStringLiteral("{bad"));
+        child<QLineEdit>(w, "autoReplyJsonEdit")->setText(QStringLiteral("{bad"));
         QVERIFY(!panel->addRule());
         QVERIFY2(problem->text().startsWith(QStringLiteral("JSON 无效 (位置 2)")), qPrintable(problem->text()));
-        json->setText(QStringLiteral("42"));
+        child<QLineEdit>(w, "autoReplyJsonEdit")->setText(QStringLiteral("42"));
         QVERIFY(panel->addRule() && problem->isHidden());
         first.socket->sendTextMessage(QStringLiteral("{\"type\":1,\"invocationId\":\"1\",\"target\":\"ask\",\"arguments\":[]}\x1e"));
         QTRY_COMPARE_WITH_TIMEOUT(first.received, QStringList({"{\"invocationId\":\"1\",\"result\":42,\"type\":3}\x1e"}), Timeout);
 
-        auto* list = child<QListWidget>(w, "clientList");
-        QTRY_COMPARE_WITH_TIMEOUT(list->findItems(second.identifier(), Qt::MatchExactly).size(), 1, Timeout);
-        list->setCurrentItem(list->findItems(second.identifier(), Qt::MatchExactly).first());
+        list->setCurrentItem(item(second));
         child<QCheckBox>(w, "selectedOnlyCheck")->setChecked(true);
-        child<QLineEdit>(w, "methodEdit")->setText(QStringLiteral("M"));
-        child<QPlainTextEdit>(w, "sendEdit")->setPlainText(QStringLiteral("x"));
-        buttonWithRole(w, "send")->click();
+        send(w, "M", "x");
         QTRY_COMPARE_WITH_TIMEOUT(second.received, QStringList({HubProtocol::serverInvocation("M", "x")}), Timeout);
         QCOMPARE(first.received.size(), 1);
+
+        for (QPushButton* button : w.findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("断开选中客户端"))
+                button->click();
+        QTRY_COMPARE_WITH_TIMEOUT(second.socket->state(), QAbstractSocket::UnconnectedState, Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(list->count() == 1 && item(first), Timeout);
     }
 };
 

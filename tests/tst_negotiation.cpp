@@ -8,34 +8,7 @@
 
 #include "Negotiation.h"
 
-using Negotiation::Answer;
-
-namespace {
-
-// What the client does next with this answer from this address.
-QString outcome(const QString& address, const QByteArray& body, const QString& queryToken)
-{
-    const Answer answer = Negotiation::parseAnswer(body);
-    switch (answer.kind) {
-    case Answer::Kind::Connect:
-        return (answer.webSockets ? QString() : QStringLiteral("without WebSockets "))
-               + Negotiation::webSocketUrl(address, answer.connectionToken, queryToken);
-    case Answer::Kind::Redirect:
-        return QStringLiteral("redirect %1 %2").arg(answer.url, answer.accessToken);
-    case Answer::Kind::HubError:
-        return QStringLiteral("error ") + answer.error;
-    case Answer::Kind::OldServer:
-        return QStringLiteral("old server");
-    case Answer::Kind::NotNegotiate:
-        break;
-    }
-    return QStringLiteral("not negotiate");
-}
-
-const QByteArray V1 = "{\"negotiateVersion\":1,\"connectionId\":\"c\",\"connectionToken\":\"t+1\","
-                      "\"availableTransports\":[{\"transport\":\"WebSockets\",\"transferFormats\":[\"Text\",\"Binary\"]}]}";
-
-} // namespace
+using Kind = Negotiation::Answer::Kind;
 
 class TestNegotiation : public QObject
 {
@@ -48,31 +21,29 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("queryToken");
         QTest::addColumn<QString>("negotiateUrl");
-        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("next"); // what the client does with the answer
+        const QString plain = QStringLiteral("http://h/hub/negotiate?negotiateVersion=1");
         QTest::newRow("ws, v1 takes connectionToken")
-            << "ws://h:5000/hub" << V1 << "" << "http://h:5000/hub/negotiate?negotiateVersion=1"
-            << "ws://h:5000/hub?id=t%2B1";
+            << "ws://h:5000/hub" << QByteArray(R"({"connectionId":"c","connectionToken":"t+1","negotiateVersion":1)"
+                                               R"(,"availableTransports":[{"transport":"WebSockets"}]})")
+            << "" << "http://h:5000/hub/negotiate?negotiateVersion=1" << "ws://h:5000/hub?id=t%2B1";
         QTest::newRow("https, query and trailing slash, v0 takes connectionId, token in query")
-            << "https://h/client/?hub=chat"
-            << QByteArray("{\"connectionId\":\"c0\",\"availableTransports\":[{\"transport\":\"WebSockets\"}]}") << "a b&c"
-            << "https://h/client/negotiate?hub=chat&negotiateVersion=1"
+            << "https://h/client/?hub=chat" << QByteArray(R"({"connectionId":"c0","availableTransports":[{"transport":"WebSockets"}]})")
+            << "a b&c" << "https://h/client/negotiate?hub=chat&negotiateVersion=1"
             << "wss://h/client/?hub=chat&id=c0&access_token=a%20b%26c";
         QTest::newRow("no scheme, version already asked, redirect")
-            << "h/hub?negotiateVersion=1" << QByteArray("{\"url\":\"https://x/client/?hub=h\",\"accessToken\":\"tk\"}")
-            << "" << "http://h/hub/negotiate?negotiateVersion=1" << "redirect https://x/client/?hub=h tk";
-        QTest::newRow("wss root, error") << "wss://h/" << QByteArray("{\"error\":\"Negotiate refused\"}") << ""
+            << "h/hub?negotiateVersion=1" << QByteArray("{\"url\":\"https://x/client/?hub=h\",\"accessToken\":\"tk\"}") << ""
+            << plain << "redirect https://x/client/?hub=h tk";
+        QTest::newRow("wss root, error") << "wss://h/" << QByteArray(R"({"error":"Negotiate refused"})") << ""
                                          << "https://h/negotiate?negotiateVersion=1" << "error Negotiate refused";
-        QTest::newRow("old ASP.NET SignalR")
-            << "http://h/signalr" << QByteArray("{\"Url\":\"/signalr\",\"ProtocolVersion\":\"1.5\"}") << ""
-            << "http://h/signalr/negotiate?negotiateVersion=1" << "old server";
+        QTest::newRow("old ASP.NET SignalR") << "http://h/hub" << QByteArray(R"({"Url":"/x","ProtocolVersion":"1.5"})")
+                                             << "" << plain << "old server";
         QTest::newRow("upper-case scheme, no WebSockets")
-            << "HTTP://h/hub"
-            << QByteArray("{\"negotiateVersion\":1,\"connectionToken\":\"t\",\"availableTransports\":[{\"transport\":\"LongPolling\"}]}")
-            << "" << "http://h/hub/negotiate?negotiateVersion=1" << "without WebSockets ws://h/hub?id=t";
-        QTest::newRow("v1 without its token") << "ws://h/hub" << QByteArray("{\"negotiateVersion\":1,\"connectionId\":\"c\"}")
-                                              << "" << "http://h/hub/negotiate?negotiateVersion=1" << "not negotiate";
-        QTest::newRow("a web page") << "ws://h/hub" << QByteArray("<html></html>") << ""
-                                    << "http://h/hub/negotiate?negotiateVersion=1" << "not negotiate";
+            << "HTTP://h/hub" << QByteArray(R"({"negotiateVersion":1,"connectionToken":"t","availableTransports":[{"transport":"LongPolling"}]})")
+            << "" << plain << "without WebSockets ws://h/hub?id=t";
+        QTest::newRow("v1 without its token") << "ws://h/hub" << QByteArray(R"({"negotiateVersion":1,"connectionId":"c"})")
+                                              << "" << plain << "not negotiate";
+        QTest::newRow("a web page") << "ws://h/hub" << QByteArray("<html></html>") << "" << plain << "not negotiate";
     }
 
     void negotiateStep()
@@ -83,7 +54,13 @@ private slots:
         QFETCH(QString, negotiateUrl);
         QFETCH(QString, next);
         QCOMPARE(Negotiation::negotiateUrl(address), negotiateUrl);
-        QCOMPARE(outcome(address, answer, queryToken), next);
+        const Negotiation::Answer a = Negotiation::parseAnswer(answer);
+        const QString webSocket = (a.webSockets ? "" : "without WebSockets ")
+                                  + Negotiation::webSocketUrl(address, a.connectionToken, queryToken);
+        const QMap<Kind, QString> outcomes{{Kind::Connect, webSocket}, {Kind::Redirect, "redirect " + a.url + ' ' + a.accessToken},
+                                           {Kind::HubError, "error " + a.error}, {Kind::OldServer, "old server"},
+                                           {Kind::NotNegotiate, "not negotiate"}};
+        QCOMPARE(outcomes.value(a.kind), next);
     }
 };
 

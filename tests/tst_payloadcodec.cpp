@@ -14,7 +14,8 @@ using namespace PayloadCodec;
 
 namespace {
 
-enum Way { Both, DecodeOnly, EncodeOnly };
+// Differs: neither way may give the other column (the name must not reach that rule).
+enum Way { Both, DecodeOnly, EncodeOnly, Differs };
 
 void row(const char* name, const char* encoding, const QString& text, const char* hex, Way way = Both)
 {
@@ -34,7 +35,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("way");
-
         for (const char* name : {"UTF-8", "ASCII", "GBK", "Unicode", "NoSuchCodec"})
             QTest::addRow("empty, %s", name) << QString::fromLatin1(name) << QString() << QByteArray() << int(Both);
         row("utf8", "UTF-8", "中", "E4B8AD");
@@ -44,12 +44,14 @@ private slots:
         row("ascii keeps high bytes", "ASCII", "Äã", "C4E3");
         row("ascii keeps nul", "ASCII", QString("a") + QChar(0) + "b", "610062");
         row("ascii cannot hold chinese", "ASCII", "中", "3F", EncodeOnly);
+        row("lower-case ascii is the platform's", "ascii", "Äã", "C4E3", Differs);
         // The supported platform is little-endian, which fixes the raw UTF-16 byte order.
         row("unicode", "Unicode", "中A", "2D4E4100");
         row("unicode surrogate pair", "Unicode", "😀", "3DD800DE");
         row("unicode odd last byte", "Unicode", "A", "410042", DecodeOnly);
         row("unicode le bom", "Unicode", "A", "FFFE4100", DecodeOnly);
         row("unicode be bom", "Unicode", "A", "FEFF0041", DecodeOnly);
+        row("lower-case unicode is the platform's", "unicode", "A", "4100", Differs);
         row("gbk", "GBK", "id 中文", "6964 20D6D0CEC4");
         row("gb2312", "GB2312", "中文", "D6D0CEC4");
     }
@@ -64,17 +66,9 @@ private slots:
         if (encoding.startsWith("GB") && !QStringEncoder(encoding.toLatin1().constData()).isValid())
             QSKIP("platform has no codec of this name");
         if (way != EncodeOnly)
-            QCOMPARE(decodeBytes(bytes, encoding), text);
+            QCOMPARE(decodeBytes(bytes, encoding) == text, way != Differs);
         if (way != DecodeOnly)
-            QCOMPARE(encodeString(text, encoding), bytes);
-    }
-
-    void namesAreCaseSensitive()
-    {
-        // Lower-case names go to the platform's codecs, not to the raw UTF-16 or Latin-1 rule.
-        QVERIFY(encodeString("A", "unicode") != QByteArray::fromHex("4100"));
-        QVERIFY(decodeBytes(QByteArray::fromHex("4100"), "unicode") != "A");
-        QVERIFY(decodeBytes(QByteArray::fromHex("C4E3"), "ascii") != "Äã");
+            QCOMPARE(encodeString(text, encoding) == bytes, way != Differs);
     }
 
     void hex_data()
@@ -83,18 +77,15 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("written"); // the form toHexString writes for these bytes
-
-        const QByteArray none;
-        QTest::newRow("empty") << "" << false << none << true;
+        QTest::newRow("empty") << "" << false << QByteArray() << true;
         QTest::newRow("written form") << "00 7F AB FF" << true << QByteArray::fromHex("007FABFF") << true;
         QTest::newRow("mixed case, hyphens") << "0a-1B" << true << QByteArray::fromHex("0A1B") << false;
         QTest::newRow("spaced digits") << " 0 A 1 B " << true << QByteArray::fromHex("0A1B") << false;
-        QTest::newRow("zero byte") << "00" << true << QByteArray(1, '\0') << true;
-        QTest::newRow("odd count") << "ABC" << false << none << false;
+        QTest::newRow("odd count") << "ABC" << false << QByteArray() << false;
         QTest::newRow("0x prefix") << "0x1F2" << false << QByteArray::fromHex("01F2") << false;
         QTest::newRow("tab and line break") << "AB\tCD\nEF" << false << QByteArray::fromHex("ABCDEF") << false;
-        QTest::newRow("letter after F") << "AG" << false << none << false;
-        QTest::newRow("fullwidth digits") << "１２" << false << none << false;
+        QTest::newRow("letter after F") << "AG" << false << QByteArray() << false;
+        QTest::newRow("fullwidth digits") << "１２" << false << QByteArray() << false;
     }
 
     void hex()
@@ -103,7 +94,6 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, written);
-
         QCOMPARE(isValidHexString(text), valid);
         QCOMPARE(parseHexString(text), bytes);
         QCOMPARE(toHexString(bytes) == text, written);

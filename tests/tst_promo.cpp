@@ -3,17 +3,15 @@
 //   the one the command line or the environment named (PromoSource, default source);
 // - feed answers that are not a success, or inactive items, shown as items; a usable
 //   feed replaced by the built-in items or the other way round, or a feed that never
-//   ends leaving the placeholder up;
+//   answers leaving the placeholder up;
 // - feed text or links that break out of the label's markup (HTML injection), links that
 //   the desktop would open although they are not web pages, and a page opened twice;
-// - pictures: the wrong item's picture shown, pictures fetched again, oversized, broken
-//   or local-file pictures accepted, a small file that decodes huge (a picture bomb)
-//   decoded, pictures not fitted into the banner.
+// - pictures: the wrong item's picture shown, pictures fetched again, oversized or broken
+//   pictures accepted, a small file that decodes huge (a picture bomb) decoded, pictures
+//   read from anything but the web (a resource here), pictures not fitted into the banner.
 #include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
-
-#include <tuple>
 
 #include "AdBanner.h"
 #include "AdFeed.h"
@@ -24,25 +22,11 @@ namespace {
 
 constexpr int Timeout = 10000;
 
-struct Route
-{
-    int status = 200;
-    QByteArray body;
-    bool withLength = true; // without it the body ends where the connection closes
-    bool held = false;      // answered only when the test releases it
-};
+// An HTTP server on 127.0.0.1 that answers each GET by its path (status and body), one
+// request per connection, and keeps the request heads.
+// A route status for a server that takes the request and never answers it.
+constexpr int NeverAnswers = 0;
 
-void answer(QTcpSocket* socket, const Route& route)
-{
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(route.status) + " S\r\nConnection: close\r\n";
-    if (route.withLength)
-        response += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
-    socket->write(response + "\r\n" + route.body);
-    socket->disconnectFromHost();
-}
-
-// An HTTP server on 127.0.0.1 that answers each GET by its path, one request per
-// connection, and keeps the request heads.
 struct FeedServer
 {
     FeedServer()
@@ -54,31 +38,21 @@ struct FeedServer
                     if (!socket->peek(1 << 16).contains("\r\n\r\n"))
                         return;
                     heads.append(socket->readAll());
-                    const QByteArray path = heads.last().split(' ').value(1).split('?').value(0);
-                    if (routes.value(path).held)
-                        held.insert(path, socket);
-                    else
-                        answer(socket, routes.value(path, Route{404, "not found"}));
+                    const auto [status, body] = routes.value(heads.last().split(' ').value(1).split('?').value(0), {404, ""});
+                    if (status == NeverAnswers)
+                        return;
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " S\r\nConnection: close\r\nContent-Length: "
+                                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
                 });
             }
         });
         server.listen(QHostAddress::LocalHost, 0);
     }
+    QString url(const QString& path = {}) const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path; }
 
-    QString url(const QString& path = {}) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path;
-    }
-    void release(const QByteArray& path)
-    {
-        for (const QPointer<QTcpSocket>& socket : held.values(path))
-            if (socket)
-                answer(socket, routes.value(path));
-    }
-
-    QMap<QByteArray, Route> routes;
-    QList<QByteArray> heads;
-    QMultiMap<QByteArray, QPointer<QTcpSocket>> held;
+    QMap<QByteArray, QPair<int, QByteArray>> routes;
+    QByteArrayList heads;
     QTcpServer server; // last, so its sockets go before the maps their handlers use
 };
 
@@ -101,34 +75,21 @@ struct Banner : AdBanner
     }
 };
 
-AdItem item(const QString& title, const QString& link = QStringLiteral("https://h.example/"),
-            const QString& imageUrl = {})
+QByteArray feed(const QJsonArray& ads, const QJsonValue& success = true)
 {
-    return AdItem{1, QStringLiteral("product"), imageUrl.isEmpty() ? QStringLiteral("text") : QStringLiteral("image"),
-                  title, imageUrl, link, QStringLiteral("more")};
+    return QJsonDocument(QJsonObject{{"success", success}, {"ads", ads}}).toJson();
 }
 
-// Items are active unless a status is given for them.
-QByteArray feed(const QList<AdItem>& items, const QList<int>& statuses = {})
+QJsonObject item(const QString& title, const QJsonValue& status = 1, const QString& link = {}, const QString& picture = {})
 {
-    QJsonArray ads;
-    for (const AdItem& i : items)
-        ads.append(QJsonObject{{"status", statuses.value(ads.size(), 1)}, {"target_type", i.target_type},
-                               {"ad_type", i.ad_type}, {"title", i.title}, {"image_url", i.image_url},
-                               {"link_url", i.link_url}, {"description", i.description}});
-    return QJsonDocument(QJsonObject{{"success", true}, {"ads", ads}}).toJson(QJsonDocument::Compact);
-}
-
-// Feed bodies are written with single quotes for readability.
-QByteArray json(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
+    return {{"status", status}, {"title", title}, {"link_url", link}, {"target_type", "product"},
+            {"ad_type", picture.isEmpty() ? "text" : "image"}, {"image_url", picture}};
 }
 
 QByteArray png(const QSize& size)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
+    QImage image(size, QImage::Format_Mono);
+    image.fill(0);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     image.save(&buffer, "PNG");
@@ -174,7 +135,7 @@ private slots:
         qputenv("KORVAHUB_OFFLINE", "1");
         // The local server must be reached directly, whatever the environment says.
         QNetworkProxyFactory::setUseSystemConfiguration(false);
-        for (const char* scheme : {"http", "https", "file", "steam"})
+        for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
 
@@ -182,7 +143,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (const char* scheme : {"http", "https", "file", "steam"})
+        for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::unsetUrlHandler(scheme);
     }
 
@@ -191,20 +152,16 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("source"); // empty: the promotion service
-
         const QString a = QStringLiteral("http://127.0.0.1:8080/p");
         const QString b = QStringLiteral("https://mirror.example");
-        const QStringList none;
-        QTest::newRow("nothing") << QStringList{"korvahub"} << none << "";
+        QTest::newRow("nothing") << QStringList{"korvahub"} << QStringList() << "";
         QTest::newRow("address argument wins") << QStringList{"--promo-url=" + a} << QStringList{"KORVAHUB_OFFLINE=1"} << a;
-        QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b}
-                                               << "offline";
-        QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << none << "offline";
-        QTest::newRow("address variable") << none << QStringList{"KORVAHUB_OFFLINE=0", "KORVAHUB_PROMO_URL=" + b} << b;
-        QTest::newRow("offline variable") << none << QStringList{"KORVAHUB_OFFLINE=1", "KORVAHUB_PROMO_URL=" + b}
-                                          << "offline";
-        QTest::newRow("unknown arguments ignored") << QStringList{"--promo-url", "--offline=no"} << none << "";
-        QTest::newRow("no scheme: offline") << QStringList{"--promo-url=127.0.0.1:8080"} << none << "offline";
+        QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b} << "offline";
+        QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << QStringList() << "offline";
+        QTest::newRow("address variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=0", "KORVAHUB_PROMO_URL=" + b} << b;
+        QTest::newRow("offline variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=1", "KORVAHUB_PROMO_URL=" + b} << "offline";
+        QTest::newRow("unknown arguments ignored") << QStringList{"--promo-url", "--offline=no"} << QStringList() << "";
+        QTest::newRow("no scheme: offline") << QStringList{"--promo-url=127.0.0.1:8080"} << QStringList() << "offline";
     }
 
     void resolvesSource()
@@ -212,7 +169,6 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, environment);
         QFETCH(QString, source);
-
         const PromoSource resolved = PromoSource::resolve(arguments, [&environment](const QString& name) {
             return environment.filter(QRegularExpression('^' + name + '=')).value(0).section('=', 1);
         });
@@ -228,7 +184,7 @@ private slots:
         QVERIFY(!AdBanner("korvahub").findChild<QNetworkAccessManager*>());
 
         FeedServer server;
-        server.routes.insert("/api/ads", Route{200, feed({item("served")})});
+        server.routes.insert("/api/ads", {200, feed({item("served")})});
         AdBanner::setDefaultSource(PromoSource{true, server.url(), {}});
         Banner online({});
         AdBanner::setDefaultSource(PromoSource{false, {}, {}});
@@ -237,33 +193,26 @@ private slots:
 
     void showsFeedOrBuiltInItems_data()
     {
-        QTest::addColumn<int>("status"); // 0: no answer at all
+        QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("titles"); // in turn; none: the built-in items
         QTest::addColumn<QString>("opens");      // by a click on the third; "home": the service's
-
         const QString page = QStringLiteral("https://h.example/?a=1&b=2");
         const QString quotes = QStringLiteral("https://h.example/\\'\"></a><a href='evil");
-        const QStringList builtIn;
         // Only objects whose status is the number 1 count; the order stays.
         QTest::newRow("active items in order")
-            << 200 << json("{'success':true,'ads':[{'status':1,'title':'C','link_url':'https://h.example/?a=1&b=2'},"
-                           "{'status':0,'title':'X'},1,null,{'status':'1','title':'S'},{'title':'M'},"
-                           "{'status':1.5,'title':'F'},{'status':1,'title':'A & B'}]}")
+            << 200 << feed({item("C", 1, page), item("X", 0), 1, QJsonValue(), item("S", "1"), item("F", 1.5), item("A & B")})
             << QStringList{"C", "A & B", "C"} << page;
         // Feed texts stay text, and links reach the label byte for byte, "&" included.
-        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", quotes)}) << QStringList(3, "<b>%1 & B</b>")
-                                         << quotes;
-        QTest::newRow("file link") << 200 << feed({item("A", "file:///etc/passwd")}) << QStringList(3, "A") << "";
-        QTest::newRow("other handler") << 200 << feed({item("A", "steam://run/1")}) << QStringList(3, "A") << "";
-        QTest::newRow("server error") << 500 << feed({item("A", page)}) << builtIn << "home";
-        QTest::newRow("never answered") << 0 << feed({item("A", page)}) << builtIn << "home";
-        QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << builtIn << "home";
-        QTest::newRow("no active item") << 200 << feed({item("A", page)}, {0}) << builtIn << "home";
-        QTest::newRow("success not true") << 200 << json("{'success':1,'ads':[{'status':1,'title':'A'}]}") << builtIn
-                                          << "home";
-        QTest::newRow("ads not an array") << 200 << json("{'success':true,'ads':{'status':1,'title':'A'}}")
-                                          << builtIn << "home";
+        QTest::newRow("markup in texts") << 200 << feed({item("<b>%1 & B</b>", 1, quotes)}) << QStringList(3, "<b>%1 & B</b>") << quotes;
+        QTest::newRow("file link") << 200 << feed({item("A", 1, "file:///etc/passwd")}) << QStringList(3, "A") << "";
+        QTest::newRow("never answered") << NeverAnswers << feed({item("A", 1, page)}) << QStringList() << "home";
+        QTest::newRow("server error") << 500 << feed({item("A", 1, page)}) << QStringList() << "home";
+        QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << QStringList() << "home";
+        QTest::newRow("no active item") << 200 << feed({item("A", 0)}) << QStringList() << "home";
+        QTest::newRow("success not true") << 200 << feed({item("A")}, 1) << QStringList() << "home";
+        QTest::newRow("ads not an array") << 200 << QJsonDocument(QJsonObject{{"success", true}, {"ads", item("A")}}).toJson()
+                                          << QStringList() << "home";
     }
 
     void showsFeedOrBuiltInItems()
@@ -272,10 +221,9 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QStringList, titles);
         QFETCH(QString, opens);
-
         FeedServer server;
-        server.routes.insert("/promo/api/ads", Route{status, body, true, status == 0});
-        if (status == 0)
+        server.routes.insert("/promo/api/ads", {status, body});
+        if (status == NeverAnswers)
             AdBanner::setRequestTimeout(300);
         Banner banner(server.url("/promo/"));
         banner.show();
@@ -307,47 +255,33 @@ private slots:
     {
         FeedServer server;
         const QByteArray picture = png(QSize(40, 20));
-        const QByteArray huge = picture + QByteArray(5 << 20, '\0');
-        QTemporaryDir dir;
-        QFile local(dir.filePath(QStringLiteral("pic.png")));
-        QVERIFY(local.open(QIODevice::WriteOnly) && local.write(picture) == picture.size());
-        local.close();
-        // Held pictures arrive when released; pictures are fitted into 500 x 36.
-        const QList<std::tuple<QString, Route, QSize>> pictures{
-            {"/first.png", Route{200, png(QSize(200, 100)), true, true}, QSize(72, 36)},
-            {"/missing.png", Route{404, picture}, QSize()},
-            {"/broken.png", Route{200, "GIF89a but not really"}, QSize()},
-            {"/huge.png", Route{200, huge}, QSize()},
-            {"/unannounced.png", Route{200, huge, false}, QSize()},
-            {"/bomb.png", Route{200, png(QSize(2049, 2049))}, QSize()}, // over 4 million pixels
-            {"/last.png", Route{200, png(QSize(2000, 10)), true, true}, QSize(500, 2)},
-            {QUrl::fromLocalFile(local.fileName()).toString(), Route{200, picture}, QSize()}};
-        QList<AdItem> items;
-        for (const auto& [path, route, size] : pictures) {
-            items << item(path, {}, path.startsWith('/') ? server.url(path) : path);
-            server.routes.insert(path.toLatin1(), route);
+        // Pictures are fitted into 500 x 36; the rest are refused, and a resource is not read.
+        const QList<std::tuple<QString, int, QByteArray, QSize>> pictures{
+            {"/first.png", 200, png(QSize(200, 100)), QSize(72, 36)}, {"/missing.png", 404, picture, QSize()},
+            {"/broken.png", 200, "GIF89a but not really", QSize()},   {"/huge.png", 200, picture + QByteArray(5 << 20, '\0'), QSize()},
+            {"/last.png", 200, png(QSize(2000, 10)), QSize(500, 2)},  {"qrc:/icon/SignalR.ico", 200, {}, QSize()},
+            {"/bomb.png", 200, png(QSize(2049, 2049)), QSize()}}; // over 4 million pixels
+        QJsonArray items;
+        for (const auto& [path, status, body, size] : pictures) {
+            items.append(item(path, 1, {}, path.startsWith('/') ? server.url(path) : path));
+            server.routes.insert(path.toLatin1(), {status, body});
         }
-        server.routes.insert("/api/ads", Route{200, feed(items)});
+        server.routes.insert("/api/ads", {200, feed(items)});
         Banner banner(server.url());
-        // Every web picture is asked for; the local file is not read.
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 6, Timeout);
-        QCOMPARE(server.heads.size(), 8);
-        QCOMPARE(seenInLabel(banner.label->text()).value(2), "品/first.png — 图片加载中...");
-
-        // The picture of the item on show replaces its loading form at once; one arriving
-        // for another item changes nothing on show.
-        server.release("/first.png");
-        QTRY_COMPARE_WITH_TIMEOUT(pictureIn(banner.label->text()), QSize(72, 36), Timeout);
-        server.release("/last.png");
-        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 8, Timeout);
+        const AdItem loading{1, "product", "image", "/first.png", server.url("/first.png"), {}, {}};
+        QCOMPARE(seenInLabel(AdMarkup::render(loading)).value(2), "品/first.png — 图片加载中...");
+        // Every web picture is asked for. The picture of the item on show replaces its
+        // loading form at once; one arriving for another item changes nothing on show.
+        QTRY_COMPARE_WITH_TIMEOUT(banner.replies.count(), 7, Timeout);
+        QCOMPARE(server.heads.size(), 7);
         QCOMPARE(pictureIn(banner.label->text()), QSize(72, 36));
 
         // Rotations show the accepted pictures from the cache, without asking again.
-        for (qsizetype i = 1; i <= items.size(); ++i) {
+        for (qsizetype i = 1; i <= pictures.size(); ++i) {
             QVERIFY(banner.rotate());
-            QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % items.size()]).expandedTo({0, 0}));
+            QCOMPARE(pictureIn(banner.label->text()), std::get<QSize>(pictures[i % pictures.size()]).expandedTo({0, 0}));
         }
-        QCOMPARE(server.heads.size(), 8);
+        QCOMPARE(server.heads.size(), 7);
     }
 
 private:

@@ -22,13 +22,11 @@ using System.Text.Encodings.Web;
 using Microsoft.AspNetCore.Authentication;
 using Microsoft.AspNetCore.Authorization;
 using Microsoft.AspNetCore.DataProtection;
-using Microsoft.AspNetCore.Hosting.Server;
-using Microsoft.AspNetCore.Hosting.Server.Features;
 using Microsoft.AspNetCore.SignalR;
 using Microsoft.Extensions.Options;
 
 const string FirstHopToken = "first-hop";
-var token = args[0];
+FixedTokenHandler.Token = args[0];
 
 var builder = WebApplication.CreateBuilder();
 builder.Logging.SetMinimumLevel(LogLevel.Warning);
@@ -36,26 +34,21 @@ builder.WebHost.ConfigureKestrel(kestrel =>
 {
     kestrel.Listen(IPAddress.Loopback, 0);
     if (args.Length >= 3)
-        kestrel.Listen(IPAddress.Loopback, 0,
-            listen => listen.UseHttps(X509Certificate2.CreateFromPemFile(args[1], args[2])));
+        kestrel.Listen(IPAddress.Loopback, 0, listen => listen.UseHttps(X509Certificate2.CreateFromPemFile(args[1], args[2])));
 });
 builder.Services.AddSignalR();
 // Authentication wants data protection; its keys need not outlive the run.
 builder.Services.AddDataProtection().UseEphemeralDataProtectionProvider();
-builder.Services.AddSingleton(new FixedToken(token));
-builder.Services.AddAuthentication(FixedTokenHandler.SchemeName)
-    .AddScheme<AuthenticationSchemeOptions, FixedTokenHandler>(FixedTokenHandler.SchemeName, null);
+builder.Services.AddAuthentication(FixedTokenHandler.Scheme).AddScheme<AuthenticationSchemeOptions, FixedTokenHandler>(FixedTokenHandler.Scheme, null);
 builder.Services.AddAuthorization();
 
 var app = builder.Build();
 app.Use(async (context, next) =>
 {
     var request = context.Request;
-    var auth = request.Headers.Authorization.Count > 0 ? "header"
-        : request.Query.ContainsKey("access_token") ? "query" : "none";
-    var trace = request.Headers["X-Trace"].FirstOrDefault() ?? "-";
-    Console.WriteLine($"{request.Method} {request.Path} auth={auth} trace={trace} affinity={request.Cookies["affinity"] ?? "-"}");
-    // What a load balancer with sticky sessions sets on negotiate.
+    var auth = request.Headers.Authorization.Count > 0 ? "header" : request.Query.ContainsKey("access_token") ? "query" : "none";
+    Console.WriteLine($"{request.Method} {request.Path} auth={auth} trace={request.Headers["X-Trace"].FirstOrDefault() ?? "-"} "
+                      + $"affinity={request.Cookies["affinity"] ?? "-"}");
     if (request.Path.Value!.EndsWith("/negotiate"))
         context.Response.Cookies.Append("affinity", "server-1");
     // Without negotiateVersion the server answers as the first generation did.
@@ -70,17 +63,14 @@ app.MapHub<OpenHub>("/open");
 app.MapHub<OpenHub>("/v0");
 app.MapHub<SecureHub>("/secure");
 string Origin(HttpRequest request) => $"{request.Scheme}://{request.Host}";
-app.MapPost("/redirect/negotiate",
-    (HttpRequest request) => Results.Json(new { url = $"{Origin(request)}/redirect2/", accessToken = FirstHopToken }));
-app.MapPost("/redirect2/negotiate", (HttpRequest request) =>
-    request.Headers.Authorization == $"Bearer {FirstHopToken}"
-        ? Results.Json(new { url = $"{Origin(request)}/secure?hub=chat", accessToken = token })
-        : Results.Unauthorized());
+app.MapPost("/redirect/negotiate", (HttpRequest request) => Results.Json(new { url = $"{Origin(request)}/redirect2/", accessToken = FirstHopToken }));
+app.MapPost("/redirect2/negotiate", (HttpRequest request) => request.Headers.Authorization == $"Bearer {FirstHopToken}"
+    ? Results.Json(new { url = $"{Origin(request)}/secure?hub=chat", accessToken = FixedTokenHandler.Token }) : Results.Unauthorized());
 app.MapPost("/loop/negotiate", (HttpRequest request) => Results.Json(new { url = $"{Origin(request)}/loop" }));
 app.MapPost("/silent/negotiate", (CancellationToken aborted) => Task.Delay(Timeout.Infinite, aborted));
 
 await app.StartAsync();
-foreach (var address in app.Services.GetRequiredService<IServer>().Features.Get<IServerAddressesFeature>()!.Addresses)
+foreach (var address in app.Urls)
     Console.WriteLine($"LISTENING {address}");
 await app.WaitForShutdownAsync();
 
@@ -89,26 +79,19 @@ sealed class OpenHub : Hub;
 [Authorize]
 sealed class SecureHub : Hub;
 
-sealed record FixedToken(string Value);
-
 // Accepts the one token of the run, from the Authorization header or, as browsers must
 // send it on WebSockets, from the access_token query item.
-sealed class FixedTokenHandler(IOptionsMonitor<AuthenticationSchemeOptions> options, ILoggerFactory logger,
-    UrlEncoder encoder, FixedToken token) : AuthenticationHandler<AuthenticationSchemeOptions>(options, logger, encoder)
+sealed class FixedTokenHandler(IOptionsMonitor<AuthenticationSchemeOptions> options, ILoggerFactory logger, UrlEncoder encoder)
+    : AuthenticationHandler<AuthenticationSchemeOptions>(options, logger, encoder)
 {
-    public const string SchemeName = "FixedToken";
-    const string BearerPrefix = "Bearer ";
+    public const string Scheme = "FixedToken";
+    public static string Token = "";
 
     protected override Task<AuthenticateResult> HandleAuthenticateAsync()
     {
-        string header = Request.Headers.Authorization.ToString();
-        string? presented = header.StartsWith(BearerPrefix) ? header[BearerPrefix.Length..]
-            : Request.Query["access_token"].FirstOrDefault();
-        if (presented is null)
-            return Task.FromResult(AuthenticateResult.NoResult());
-        if (presented != token.Value)
-            return Task.FromResult(AuthenticateResult.Fail("unknown token"));
-        var identity = new ClaimsIdentity([new Claim(ClaimTypes.Name, "tester")], SchemeName);
-        return Task.FromResult(AuthenticateResult.Success(new AuthenticationTicket(new ClaimsPrincipal(identity), SchemeName)));
+        var header = Request.Headers.Authorization.ToString();
+        var presented = header.StartsWith("Bearer ") ? header["Bearer ".Length..] : Request.Query["access_token"].FirstOrDefault();
+        var tester = new ClaimsPrincipal(new ClaimsIdentity([new Claim(ClaimTypes.Name, "tester")], Scheme));
+        return Task.FromResult(presented == Token ? AuthenticateResult.Success(new AuthenticationTicket(tester, Scheme)) : AuthenticateResult.NoResult());
     }
 }

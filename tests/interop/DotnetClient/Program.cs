@@ -12,14 +12,8 @@ using Microsoft.AspNetCore.SignalR.Client;
 var connection = new HubConnectionBuilder().WithUrl(args[0]).Build();
 using var timeout = new CancellationTokenSource(TimeSpan.FromSeconds(20));
 var privateReceived = new TaskCompletionSource();
-connection.On<string>("Echo", text => Console.WriteLine($"push Echo {text}"));
-connection.On<string>("Notify", text => Console.WriteLine($"push Notify {text}"));
-connection.On<string>("Private", text =>
-{
-    Console.WriteLine($"push Private {text}");
-    privateReceived.TrySetResult();
-});
-
+foreach (var target in new[] { "Echo", "Notify", "Private" })
+    connection.On<string>(target, text => { Console.WriteLine($"push {target} {text}"); if (target == "Private") privateReceived.TrySetResult(); });
 await connection.StartAsync(timeout.Token);
 Console.WriteLine("connected");
 Console.WriteLine($"echo {await connection.InvokeAsync<string>("Echo", "hello", timeout.Token)}");

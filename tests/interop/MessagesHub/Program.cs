@@ -13,8 +13,6 @@
 //   DISCONNECTED <id>          a client left
 
 using System.Runtime.CompilerServices;
-using Microsoft.AspNetCore.Hosting.Server;
-using Microsoft.AspNetCore.Hosting.Server.Features;
 using Microsoft.AspNetCore.SignalR;
 
 var builder = WebApplication.CreateBuilder(args);
@@ -34,48 +32,30 @@ app.MapHub<MessagesHub>("/messages");
 app.MapHub<QuietHub>("/quiet");
 app.MapHub<RefusingHub>("/refusing");
 await app.StartAsync();
-foreach (var address in app.Services.GetRequiredService<IServer>().Features.Get<IServerAddressesFeature>()?.Addresses ?? [])
-    Console.WriteLine($"LISTENING {address}");
+Console.WriteLine($"LISTENING {app.Urls.First()}");
 await app.WaitForShutdownAsync();
 
 class MessagesHub : Hub
 {
-    public override Task OnConnectedAsync()
-    {
-        Console.WriteLine($"CONNECTED {Context.ConnectionId}");
-        return Task.CompletedTask;
-    }
-
-    public override Task OnDisconnectedAsync(Exception? exception)
-    {
-        Console.WriteLine($"DISCONNECTED {Context.ConnectionId}");
-        return Task.CompletedTask;
-    }
-
-    public void Subscribe(string name) => Console.WriteLine($"SUBSCRIBE {Context.ConnectionId} {name}");
-
+    public override Task OnConnectedAsync() => Say($"CONNECTED {Context.ConnectionId}");
+    public override Task OnDisconnectedAsync(Exception? exception) => Say($"DISCONNECTED {Context.ConnectionId}");
+    public Task Subscribe(string name) => Say($"SUBSCRIBE {Context.ConnectionId} {name}");
     public string Shout(string text) => text.ToUpperInvariant();
-
     // A HubException's message reaches the client even without detailed errors.
     public string Fail(string text) => throw new HubException($"refused: {text}");
+    // A result that cannot be written: the hub gives up on the connection and closes it
+    // with the error, allowing the client to reconnect.
+    public Unwritable Explode(string _) => new();
 
     // "count,delayMs": the numbers 0 to count-1, one every delayMs.
     public async IAsyncEnumerable<int> Counter(string spec, [EnumeratorCancellation] CancellationToken cancellation)
     {
-        var parts = spec.Split(',');
-        int count = int.Parse(parts[0]), delay = int.Parse(parts[1]);
-        for (var i = 0; i < count; ++i)
+        using var cancelled = cancellation.Register(() => Console.WriteLine("STREAM CANCELLED"));
+        var parts = spec.Split(',').Select(int.Parse).ToArray();
+        for (var i = 0; i < parts[0]; ++i)
         {
             yield return i;
-            try
-            {
-                await Task.Delay(delay, cancellation);
-            }
-            catch (OperationCanceledException)
-            {
-                Console.WriteLine("STREAM CANCELLED");
-                yield break;
-            }
+            await Task.Delay(parts[1], cancellation);
         }
     }
 
@@ -87,14 +67,16 @@ class MessagesHub : Hub
         }
         catch (Exception e)
         {
-            Console.WriteLine($"CLIENTRESULT {e.Message}");
+            await Say($"CLIENTRESULT {e.Message}");
             return e.Message;
         }
     }
 
-    // A result that cannot be written: the hub gives up on the connection and closes it
-    // with the error, allowing the client to reconnect.
-    public Unwritable Explode(string _) => new();
+    static Task Say(string line)
+    {
+        Console.WriteLine(line);
+        return Task.CompletedTask;
+    }
 }
 
 sealed class QuietHub : MessagesHub;

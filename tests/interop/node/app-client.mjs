@@ -9,25 +9,18 @@
 
 import signalR from "@microsoft/signalr";
 
-const say = (line) => process.stdout.write(line + "\n");
-const connection = new signalR.HubConnectionBuilder()
-    .withUrl(process.argv[2])
-    .configureLogging(signalR.LogLevel.Warning)
-    .build();
+const connection = new signalR.HubConnectionBuilder().withUrl(process.argv[2]).configureLogging(signalR.LogLevel.Warning).build();
 setTimeout(() => process.exit(1), 20000).unref();
-const privateReceived = new Promise((resolve) => connection.on("Private", (text) => {
-    say(`push Private ${text}`);
-    resolve();
-}));
+let privateReceived;
+const gotPrivate = new Promise((resolve) => { privateReceived = resolve; });
 // Handlers return nothing: a returned value would be sent back as a client result.
-for (const target of ["Echo", "Notify"])
-    connection.on(target, (text) => { say(`push ${target} ${text}`); });
-
+for (const target of ["Echo", "Notify", "Private"])
+    connection.on(target, (text) => { console.log(`push ${target} ${text}`); if (target === "Private") privateReceived(); });
 await connection.start();
-say("connected");
-say(`echo ${await connection.invoke("Echo", "hello")}`);
-say(`result ${JSON.stringify(await connection.invoke("GetConfig"))}`);
-say("ready");
-await privateReceived;
+console.log("connected");
+console.log(`echo ${await connection.invoke("Echo", "hello")}`);
+console.log(`result ${JSON.stringify(await connection.invoke("GetConfig"))}`);
+console.log("ready");
+await gotPrivate;
 await connection.stop();
-say(`stopped ${connection.state}`);
+console.log(`stopped ${connection.state}`);
