@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QFile>
-#include <QIcon>
 #include <QTextStream>
 
 #include <cstdio>
@@ -71,7 +70,6 @@ int main(int argc, char* argv[])
         SignalRWidget window;
         window.useSettings(&settings);
         window.setWindowTitle(QStringLiteral("SignalR调试助手"));
-        window.setWindowIcon(QIcon(QStringLiteral(":/icon/SignalR.ico")));
         window.show();
         RunLog::instance().write(QStringLiteral("Window shown"));
         code = app.exec();

@@ -12,7 +12,8 @@
 #include <vector>
 
 // Helpers shared by the benchmarks: the flood peer process, resident memory, the
-// longest pause of the event loop, and summary statistics.
+// longest pause of the event loop, summary statistics and the verdict beside each
+// target.
 namespace BenchSupport {
 
 // A helper program built beside the benchmarks (see bench/CMakeLists.txt).
@@ -69,6 +70,11 @@ inline double residentMiB()
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
+}
+
+inline const char* verdict(bool met)
+{
+    return met ? "met" : "NOT met";
 }
 
 // Ticks a 10 ms timer on the calling (GUI) thread and keeps the longest gap between

@@ -8,12 +8,16 @@
 //                     by default: 124 MiB each as a pixmap)
 //   banner-feed       a feed of 1 GiB without a length
 //   hub-slow-reader   a client of the simulated hub that runs 50 streams and reads nothing
+//   one-message       1,000,000 records in one message (47 MB) to the client
+//   big-message       one invocation of 63 MiB to the client
 // and two same-run references of the ways these were handled before, outside the targets:
 //   ref-per-value     10,000 values charted one text at a time, a refresh each
 //   ref-bombs         the eight pictures decoded whole (QPixmap::loadFromData)
 // For each: the longest stall of the event loop, the peak resident memory beside the
 // resident memory before the case began, and the lag where it applies.
-// Targets: no stall over 250 ms, under 600 MiB, the log at most 1 s behind.
+// Targets: no stall over 250 ms (over 100 ms for the two messages: they are taken apart
+// in slices and the long record parsed on a worker), under 600 MiB, the log at most 1 s
+// behind.
 //
 //   bench_hostile_peers                  every case
 //   bench_hostile_peers CASE             one case; prints "RESULT ..." for the parent
@@ -27,7 +31,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -60,6 +63,7 @@ namespace {
 using namespace BenchSupport;
 
 constexpr double StallTargetMs = 250;
+constexpr double MessageStallTargetMs = 100;
 constexpr double MemoryTargetMiB = 600;
 constexpr double LagTargetMs = 1000;
 
@@ -72,6 +76,8 @@ constexpr int BombSide = 5700;
 constexpr int ReferenceValues = 10000;
 constexpr qint64 HugeFeedBytes = qint64(1) << 30;
 constexpr int SlowReaderStreams = 50;
+constexpr int RecordsInOneMessage = 1000000;
+constexpr qsizetype BigMessageBytes = 63 * 1024 * 1024;
 constexpr int CaseTimeoutMs = 120000;
 
 const QString RecordSeparator = QStringLiteral("\x1e");
@@ -114,7 +120,7 @@ void runFor(int ms)
 bool logHas(const CommunicationBase* comm, const QString& part)
 {
     const QList<LogEntry> entries = comm->entries();
-    return std::any_of(entries.cbegin(), entries.cend(), [&](const LogEntry& e) { return e.text.contains(part); });
+    return std::any_of(entries.cbegin(), entries.cend(), [&](const LogEntry& e) { return e.text().contains(part); });
 }
 
 // ---- peers ---------------------------------------------------------------------------
@@ -144,6 +150,13 @@ int runHubPeer(const QString& mode)
                 for (int i = 0; i < ManyArguments; ++i)
                     arguments.append(QString::number(i));
                 socket->sendTextMessage(invocation(arguments));
+            } else if (mode == QLatin1String("records")) {
+                QString message;
+                for (int i = 0; i < RecordsInOneMessage; ++i)
+                    message += QStringLiteral("{\"type\":1,\"target\":\"Tick\",\"arguments\":[\"%1\"]}").arg(i) + RecordSeparator;
+                socket->sendTextMessage(message);
+            } else if (mode == QLatin1String("big")) {
+                socket->sendTextMessage(invocation({QStringLiteral("user1"), QString(BigMessageBytes, QLatin1Char('x'))}));
             } else if (mode == QLatin1String("backtrack")) {
                 QStringList lines;
                 for (int i = 0; i < BacktrackLines; ++i)
@@ -332,6 +345,7 @@ private:
 struct Outcome
 {
     bool ok = false;
+    double stallTargetMs = StallTargetMs;
     double stallMs = 0;
     double lagMs = -1;
     QString note;
@@ -419,11 +433,11 @@ Outcome chartDisconnect()
 Outcome chartRate()
 {
     ChartWindow window(QStringLiteral("rate"), QStringLiteral("v=(\\d+)"));
-    QListWidget* list = window.parts.logView()->list();
+    LogViewWidget* view = window.parts.logView();
     static const QRegularExpression sentAt(QStringLiteral("t=(\\d{13})"));
     qint64 maxLag = 0;
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [&](const QModelIndex&, int, int last) {
-        const QRegularExpressionMatch match = sentAt.match(list->item(last)->text());
+    QObject::connect(view->list()->model(), &QAbstractItemModel::rowsInserted, view, [&](const QModelIndex&, int, int last) {
+        const QRegularExpressionMatch match = sentAt.match(view->rowText(last));
         if (match.hasMatch())
             maxLag = std::max(maxLag, QDateTime::currentMSecsSinceEpoch() - match.captured(1).toLongLong());
     });
@@ -432,7 +446,7 @@ Outcome chartRate()
     Outcome outcome;
     const QString lastRow = QStringLiteral("n=%1)").arg(RatePerSecond * RateSeconds - 1);
     outcome.ok = window.connect() && runUntil([&] {
-        return list->count() > 0 && list->item(list->count() - 1)->text().endsWith(lastRow);
+        return view->shownCount() > 0 && view->rowText(view->shownCount() - 1).endsWith(lastRow);
     });
     meter.stop();
     outcome.stallMs = meter.maxGapMs();
@@ -487,6 +501,37 @@ Outcome hubSlowReader()
     return outcome;
 }
 
+// The window in client mode, connected to a hub peer that sends one heavy message; done
+// when its last row is shown and nothing waits.
+Outcome oneHeavyMessage(const QString& mode, const QString& lastRowPart)
+{
+    PeerProcess peer({QStringLiteral("hub"), mode});
+    SignalRWidget w;
+    WindowParts parts{w};
+    w.show();
+    parts.hubUrlEdit()->setText(QStringLiteral("ws://127.0.0.1:%1/hub").arg(peer.port));
+    LogViewWidget* view = parts.logView();
+    TickGapMeter meter;
+    meter.start();
+    QElapsedTimer clock;
+    clock.start();
+    w.connectClient();
+    Outcome outcome;
+    outcome.stallTargetMs = MessageStallTargetMs;
+    outcome.ok = runUntil([&] {
+        return view->pendingCount() == 0 && view->shownCount() > 0
+               && view->rowText(view->shownCount() - 1).contains(lastRowPart);
+    });
+    runFor(300); // what a last slice and the paint of the rows cost
+    meter.stop();
+    outcome.stallMs = meter.maxGapMs();
+    outcome.note = QStringLiteral("shown after %1 ms; the log keeps %2 entries, %3 MiB")
+                       .arg(clock.elapsed())
+                       .arg(parts.comm()->entryCount())
+                       .arg(parts.comm()->byteCount() / 1048576.0, 0, 'f', 1);
+    return outcome;
+}
+
 Outcome referencePerValue()
 {
     ChartWindow window(QStringLiteral("args"), QStringLiteral("\\d+"));
@@ -531,7 +576,8 @@ const QStringList References{QStringLiteral("ref-per-value"), QStringLiteral("re
 const QStringList Cases{QStringLiteral("chart-args"),  QStringLiteral("chart-backtrack"),
                         QStringLiteral("chart-disconnect"), QStringLiteral("chart-rate"),
                         QStringLiteral("banner-bombs"), QStringLiteral("banner-feed"),
-                        QStringLiteral("hub-slow-reader")};
+                        QStringLiteral("hub-slow-reader"), QStringLiteral("one-message"),
+                        QStringLiteral("big-message")};
 
 int runCase(const QString& name)
 {
@@ -553,19 +599,23 @@ int runCase(const QString& name)
         outcome = banner(QStringLiteral("feed"));
     else if (name == QLatin1String("hub-slow-reader"))
         outcome = hubSlowReader();
+    else if (name == QLatin1String("one-message"))
+        outcome = oneHeavyMessage(QStringLiteral("records"), QStringLiteral("[Tick](%1)").arg(RecordsInOneMessage - 1));
+    else if (name == QLatin1String("big-message"))
+        outcome = oneHeavyMessage(QStringLiteral("big"), QStringLiteral("已截断"));
     else if (name == QLatin1String("ref-per-value"))
         outcome = referencePerValue();
     else if (name == QLatin1String("ref-bombs"))
         outcome = referenceBombs();
-    std::printf("RESULT %d %.1f %.1f %.1f %.1f %s\n", outcome.ok ? 1 : 0, outcome.stallMs, peakMiB(), before,
-                outcome.lagMs, qPrintable(outcome.note));
+    std::printf("RESULT %d %.1f %.1f %.1f %.1f %.1f %s\n", outcome.ok ? 1 : 0, outcome.stallMs, peakMiB(), before,
+                outcome.lagMs, outcome.stallTargetMs, qPrintable(outcome.note));
     return outcome.ok ? 0 : 1;
 }
 
 int runAll()
 {
-    std::printf("targets: stall <= %.0f ms, peak RSS < %.0f MiB, log lag <= %.0f ms\n", StallTargetMs,
-                MemoryTargetMiB, LagTargetMs);
+    std::printf("targets: stall <= %.0f ms (the two messages: <= %.0f ms), peak RSS < %.0f MiB, log lag <= %.0f ms\n",
+                StallTargetMs, MessageStallTargetMs, MemoryTargetMiB, LagTargetMs);
     std::printf("%-17s %9s %11s %11s %9s  %s\n", "case", "stall ms", "peak MiB", "before MiB", "lag ms", "note");
     bool allMet = true;
     for (const QString& name : Cases + References) {
@@ -577,7 +627,7 @@ int runAll()
         const QByteArray output = child.readAllStandardOutput();
         const qsizetype at = output.lastIndexOf("RESULT ");
         const QList<QByteArray> fields = at < 0 ? QList<QByteArray>() : output.mid(at).trimmed().split(' ');
-        if (fields.size() < 6 || fields.at(1) != "1") {
+        if (fields.size() < 7 || fields.at(1) != "1") {
             std::printf("%-17s did not complete\n", qPrintable(name));
             allMet = false;
             continue;
@@ -585,11 +635,12 @@ int runAll()
         const double stall = fields.at(2).toDouble();
         const double peak = fields.at(3).toDouble();
         const double lag = fields.at(5).toDouble();
-        const bool met = reference || (stall <= StallTargetMs && peak < MemoryTargetMiB && lag <= LagTargetMs);
+        const double stallTarget = fields.at(6).toDouble();
+        const bool met = reference || (stall <= stallTarget && peak < MemoryTargetMiB && lag <= LagTargetMs);
         allMet = allMet && met;
         std::printf("%-17s %9.1f %11.1f %11.1f %9s  %s%s\n", qPrintable(name), stall, peak, fields.at(4).toDouble(),
                     lag < 0 ? "-" : qPrintable(QString::number(lag, 'f', 0)),
-                    fields.mid(6).join(' ').constData(), reference ? "  (reference)" : met ? "" : "  (target missed)");
+                    fields.mid(7).join(' ').constData(), reference ? "  (reference)" : met ? "" : "  (target missed)");
     }
     std::printf("%s\n", allMet ? "every target met" : "TARGET MISSED");
     return allMet ? 0 : 1;

@@ -2,14 +2,16 @@
 // small invocations from korvahub_floodpeer (another process on 127.0.0.1), beside a
 // bare QWebSocket client that only counts the same messages: the ceiling of this
 // stack. Records per second are counted from the handshake acknowledgement until the
-// last record is logged and shown (its row exists, nothing is left pending). The
-// longest gap between two ticks of a 10 ms timer on the GUI thread is measured over
-// the same span.
+// last record is logged and shown (its row exists, nothing is left pending). The gaps
+// between ticks of a 10 ms timer on the GUI thread are measured over the same span.
+//
+// Targets: logged and shown >= 250,000 records/s (best of 3) and >= 0.15 of the bare
+// client; logged only >= 500,000/s; longest gap < 50 ms, 99th percentile < 20 ms.
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QEventLoop>
-#include <QListWidget>
+#include <QListView>
 #include <QWebSocket>
 
 #include <cstdio>
@@ -28,6 +30,11 @@ using namespace BenchSupport;
 constexpr qint64 FloodCount = 100000;
 constexpr int Rounds = 3;
 constexpr int RunTimeoutMs = 180000;
+constexpr double ShownTarget = 250000;
+constexpr double RatioTarget = 0.15;
+constexpr double LoggedTarget = 500000;
+constexpr double MaxGapTargetMs = 50;
+constexpr double P99GapTargetMs = 20;
 
 struct RunResult
 {
@@ -94,7 +101,7 @@ RunResult runWindow(const QUrl& url)
     QObject::connect(probe.comm(), &CommunicationBase::logEntryAdded, &loop,
                      [&](const LogEntry& entry) {
                          if (entry.direction == LogEntry::SYS
-                             && entry.text == QStringLiteral("SignalR协议握手成功")) {
+                             && entry.text() == QStringLiteral("SignalR协议握手成功")) {
                              clock.start();
                              gaps.start();
                          } else if (entry.direction == LogEntry::RX && ++logged == FloodCount) {
@@ -102,11 +109,11 @@ RunResult runWindow(const QUrl& url)
                              gaps.mark();
                          }
                      });
-    QListWidget* list = probe.logView()->list();
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &loop, [&] {
-        if (result.complete || logged < FloodCount || probe.logView()->pendingCount() != 0)
+    LogViewWidget* view = probe.logView();
+    QObject::connect(view->list()->model(), &QAbstractItemModel::rowsInserted, &loop, [&] {
+        if (result.complete || logged < FloodCount || view->pendingCount() != 0)
             return;
-        if (!list->item(list->count() - 1)->text().endsWith(lastText))
+        if (!view->rowText(view->shownCount() - 1).endsWith(lastText))
             return;
         result.seconds = clock.nsecsElapsed() / 1e9;
         gaps.stop();
@@ -162,23 +169,23 @@ int main(int argc, char* argv[])
         windowP99.push_back(win.p99GapMs);
     }
 
-    const double ratioBest = best(windowRates, true) / best(bareRates, true);
-    const double ratioMedian = median(windowRates) / median(bareRates);
+    const double shownBest = best(windowRates, true);
+    const double ratio = shownBest / best(bareRates, true);
+    const double loggedBest = best(windowLogged, true);
     std::printf("ingest of %lld invocations, one per WebSocket message (best / median of %d)\n",
                 static_cast<long long>(FloodCount), Rounds);
-    std::printf("  bare QWebSocket client (reference): %9.0f / %9.0f msg/s\n",
-                best(bareRates, true), median(bareRates));
-    std::printf("  window, logged and shown:           %9.0f / %9.0f rec/s  (logged only: %.0f / %.0f)\n",
-                best(windowRates, true), median(windowRates), best(windowLogged, true),
-                median(windowLogged));
-    std::printf("  ratio to bare: %.2f / %.2f  (target >= 0.50: %s)\n", ratioBest, ratioMedian,
-                ratioMedian >= 0.5 ? "met" : "NOT met");
-    std::printf("responsiveness: longest gap between ticks of a 10 ms timer during the flood\n");
-    std::printf("  bare client (reference): %6.1f / %6.1f ms\n", best(bareGaps, false),
-                median(bareGaps));
-    std::printf("  window:                  %6.1f / %6.1f ms  (99th percentile gap %.1f ms; "
-                "target < 50 ms: %s)\n",
-                best(windowGaps, false), median(windowGaps), median(windowP99),
-                median(windowGaps) < 50 ? "met" : "NOT met");
+    std::printf("  reference, bare QWebSocket client:  %9.0f / %9.0f msg/s\n", best(bareRates, true),
+                median(bareRates));
+    std::printf("  window, logged and shown:           %9.0f / %9.0f rec/s  (target >= %.0f: %s)\n", shownBest,
+                median(windowRates), ShownTarget, verdict(shownBest >= ShownTarget));
+    std::printf("  ratio to the bare client:           %9.2f / %9.2f        (target >= %.2f: %s)\n", ratio,
+                median(windowRates) / median(bareRates), RatioTarget, verdict(ratio >= RatioTarget));
+    std::printf("  window, logged only:                %9.0f / %9.0f rec/s  (target >= %.0f: %s)\n", loggedBest,
+                median(windowLogged), LoggedTarget, verdict(loggedBest >= LoggedTarget));
+    std::printf("responsiveness: gaps between ticks of a 10 ms timer during the flood (median of %d)\n", Rounds);
+    std::printf("  reference, bare client: longest %6.1f ms\n", median(bareGaps));
+    std::printf("  window: longest %6.1f ms (target < %.0f ms: %s), 99th percentile %6.1f ms (target < %.0f ms: %s)\n",
+                median(windowGaps), MaxGapTargetMs, verdict(median(windowGaps) < MaxGapTargetMs), median(windowP99),
+                P99GapTargetMs, verdict(median(windowP99) < P99GapTargetMs));
     return 0;
 }

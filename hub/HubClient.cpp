@@ -7,16 +7,22 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QPromise>
 #include <QSslError>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 #include <limits>
 #include <memory>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "CommunicationBase.h"
 #include "HubSockets.h"
@@ -25,11 +31,27 @@
 namespace {
 
 // How much received text may wait for its turn: a burst of this size keeps the window
-// responsive; a flood that outruns the log for longer is taken at the log's pace.
+// responsive; a flood that outruns the log for longer is taken at the log's pace. One
+// message of the largest size fits, so that it waits without stalling the window.
 constexpr qsizetype MaxInboundBacklog = 100000;
-constexpr qsizetype MaxInboundBacklogChars = 16 * 1024 * 1024;
+constexpr qsizetype MaxInboundBacklogChars = qsizetype(HubProtocol::MaxMessageBytes);
 
 const char* const ErrorReportedProperty = "errorReported";
+
+// A backlog this long was a burst worth giving its memory back after, once the input
+// has been quiet for a while: in a flood the queue runs dry and fills again many times a
+// second, and memory given back would only be taken again.
+constexpr qsizetype BurstMessages = 10000;
+constexpr int QuietBeforeReleaseMs = 1000;
+
+// The C library keeps what a burst freed between the blocks still in use (the log's
+// entries), so the resident size would stay at the burst's high-water mark for good.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 // Handle everything queued, however long it takes.
 constexpr qint64 NoBudget = -1;
@@ -62,6 +84,7 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     , m_inboundTimer(new QTimer(this))
     , m_serverTimeout(new QTimer(this))
     , m_handshakeTimer(new QTimer(this))
+    , m_releaseTimer(new QTimer(this))
     , m_reconnectTimer(new QTimer(this))
 {
     m_clock.start();
@@ -77,8 +100,24 @@ HubClient::HubClient(CommunicationBase* log, QObject* parent)
     m_inboundTimer->setSingleShot(true);
     m_inboundTimer->setInterval(0);
     connect(m_inboundTimer, &QTimer::timeout, this, [this] { processInbound(m_inboundSliceNs); });
+    m_releaseTimer->setSingleShot(true);
+    connect(m_releaseTimer, &QTimer::timeout, this, [this] {
+        if (m_inbound.isEmpty() && m_current.isEmpty())
+            releaseFreedMemory();
+    });
+    m_largeRecord = new QFutureWatcher<HubProtocol::Record>(this);
+    connect(m_largeRecord, &QFutureWatcherBase::finished, this, &HubClient::onLargeRecordParsed);
     m_serverTimeout->setSingleShot(true);
-    connect(m_serverTimeout, &QTimer::timeout, this, &HubClient::onServerTimeout);
+    // Restarting the timer for every message of a flood would cost more than the
+    // message: it runs from the connection on and, when it fires, looks at the time of
+    // the last message.
+    connect(m_serverTimeout, &QTimer::timeout, this, [this] {
+        const qint64 quiet = m_clock.elapsed() - m_lastReceivedMs;
+        if (quiet < m_serverTimeoutMs)
+            m_serverTimeout->start(int(m_serverTimeoutMs - quiet));
+        else
+            onServerTimeout();
+    });
     m_handshakeTimer->setSingleShot(true);
     connect(m_handshakeTimer, &QTimer::timeout, this, &HubClient::onHandshakeTimeout);
     m_reconnectTimer->setSingleShot(true);
@@ -451,6 +490,7 @@ void HubClient::onSocketConnected()
                                                                           : HubProtocol::JsonProtocolName));
     m_keepAlive->start(m_keepAliveMs);
     m_awaitingHandshake = true;
+    m_lastReceivedMs = m_clock.elapsed();
     m_handshakeTimer->start(m_handshakeTimeoutMs);
     m_serverTimeout->start(m_serverTimeoutMs);
     emit connected();
@@ -475,63 +515,133 @@ void HubClient::reportError(QWebSocket* socket)
 void HubClient::queueMessage(const QString& message)
 {
     // Any record shows the hub is alive, whenever the log gets round to it.
-    if (m_serverTimeout->isActive())
-        m_serverTimeout->start();
+    m_lastReceivedMs = m_clock.elapsed();
     m_inbound.append(message);
     m_inboundChars += message.size();
-    // Past the backlog limit, handle messages as they come: the socket then reads no
+    // Past the backlog limit, handle records as they come: the socket then reads no
     // faster than the log takes them, and memory stays bounded however long the flood.
+    QString record;
     while (m_inbound.size() > MaxInboundBacklog || m_inboundChars > MaxInboundBacklogChars) {
-        const QString oldest = m_inbound.takeFirst();
-        m_inboundChars -= oldest.size();
-        handleMessage(oldest);
+        if (m_parsingLarge) {
+            m_largeRecord->waitForFinished();
+            onLargeRecordParsed();
+        } else if (takeRecord(record)) {
+            handleClassified(HubProtocol::classify(record));
+        }
     }
-    if (!m_inbound.isEmpty() && !m_inboundTimer->isActive())
+    if (!m_parsingLarge && !m_inboundTimer->isActive())
         m_inboundTimer->start();
+}
+
+bool HubClient::takeRecord(QString& record)
+{
+    for (;;) {
+        if (m_currentPos < m_current.size()) {
+            const qsizetype end = m_current.indexOf(QChar(HubProtocol::RecordSeparator), m_currentPos);
+            const qsizetype stop = end < 0 ? m_current.size() : end;
+            const qsizetype start = m_currentPos;
+            m_currentPos = stop + 1;
+            if (stop == start)
+                continue; // empty pieces are no records
+            if (start == 0 && stop >= m_current.size() - 1) {
+                // The usual message of one record: no copy, only the separator goes.
+                record = std::move(m_current);
+                m_current = QString();
+                m_currentPos = 0;
+                record.truncate(stop);
+            } else {
+                record = m_current.mid(start, stop - start);
+            }
+            return true;
+        }
+        m_current = QString();
+        m_currentPos = 0;
+        if (m_inbound.isEmpty()) {
+            const bool afterBurst = m_inbound.capacity() >= BurstMessages;
+            m_inbound = QList<QString>(); // give back what a burst grew it to
+            m_inboundChars = 0;
+            if (afterBurst)
+                m_releaseTimer->start(QuietBeforeReleaseMs);
+            return false;
+        }
+        m_current = m_inbound.takeFirst();
+        m_inboundChars -= m_current.size();
+    }
 }
 
 void HubClient::queueFrame(const QByteArray& frame)
 {
-    if (m_serverTimeout->isActive())
-        m_serverTimeout->start();
+    m_lastReceivedMs = m_clock.elapsed();
     m_inboundFrames.append(frame);
-    m_inboundChars += frame.size();
-    while (m_inboundFrames.size() > MaxInboundBacklog || m_inboundChars > MaxInboundBacklogChars) {
+    m_inboundFrameBytes += frame.size();
+    // MessagePack frames are handled whole; past the backlog limit as they come.
+    while (m_inboundFrames.size() > MaxInboundBacklog || m_inboundFrameBytes > MaxInboundBacklogChars) {
         const QByteArray oldest = m_inboundFrames.takeFirst();
-        m_inboundChars -= oldest.size();
+        m_inboundFrameBytes -= oldest.size();
         handleFrame(oldest);
     }
-    if (!m_inboundFrames.isEmpty() && !m_inboundTimer->isActive())
+    if (!m_parsingLarge && !m_inboundTimer->isActive())
         m_inboundTimer->start();
 }
 
 void HubClient::processInbound(qint64 budgetNs)
 {
+    if (m_parsingLarge) {
+        if (budgetNs >= 0)
+            return; // the queue goes on once the parse is done
+        m_largeRecord->waitForFinished();
+        onLargeRecordParsed();
+    }
     QElapsedTimer clock;
     clock.start();
     // Text first: on a MessagePack connection only the handshake answer may come as text,
     // and it comes before any binary frame.
-    while (!m_inbound.isEmpty() || !m_inboundFrames.isEmpty()) {
-        if (!m_inbound.isEmpty()) {
-            const QString message = m_inbound.takeFirst();
-            m_inboundChars -= message.size();
-            handleMessage(message);
-        } else {
+    QString record;
+    for (;;) {
+        if (takeRecord(record)) {
+            if (budgetNs >= 0 && record.size() >= LargeRecordChars) {
+                // Started here, so that the queue waits from this moment on.
+                auto promise = std::make_shared<QPromise<HubProtocol::Record>>();
+                promise->start();
+                m_parsingLarge = true;
+                m_largeRecord->setFuture(promise->future());
+                QThreadPool::globalInstance()->start([promise, text = std::move(record)] {
+                    promise->addResult(HubProtocol::classify(text));
+                    promise->finish();
+                });
+                return;
+            }
+            handleClassified(HubProtocol::classify(record));
+        } else if (!m_inboundFrames.isEmpty()) {
             const QByteArray frame = m_inboundFrames.takeFirst();
-            m_inboundChars -= frame.size();
+            m_inboundFrameBytes -= frame.size();
             handleFrame(frame);
-        }
-        if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs)
+        } else {
+            m_inboundFrames = QList<QByteArray>(); // give back what a burst grew it to
+            m_inboundFrameBytes = 0;
             break;
+        }
+        if (budgetNs >= 0 && clock.nsecsElapsed() > budgetNs) {
+            m_inboundTimer->start();
+            return;
+        }
     }
-    if (m_inbound.isEmpty() && m_inboundFrames.isEmpty()) {
-        m_inboundTimer->stop();
-        m_inbound = QList<QString>(); // give back what a burst grew it to
-        m_inboundFrames = QList<QByteArray>();
-        m_inboundChars = 0;
-    } else {
-        m_inboundTimer->start();
-    }
+    m_inboundTimer->stop();
+}
+
+void HubClient::onLargeRecordParsed()
+{
+    // The announcement of a parse that was waited for and handled comes late: ignored.
+    const QFuture<HubProtocol::Record> parsed = m_largeRecord->future();
+    if (!m_parsingLarge || !parsed.isFinished())
+        return;
+    m_parsingLarge = false;
+    HubProtocol::Record record = parsed.result();
+    m_largeRecord->setFuture(QFuture<HubProtocol::Record>());
+    handleClassified(record);
+    // Giving back hundreds of megabytes takes tens of milliseconds: not here.
+    QThreadPool::globalInstance()->start([handled = std::move(record)] {});
+    m_inboundTimer->start();
 }
 
 void HubClient::discardSocket()
@@ -559,28 +669,30 @@ void HubClient::onHandshakeSucceeded()
 void HubClient::handleMessage(const QString& message)
 {
     const QStringList records = HubProtocol::splitRecords(message);
-    for (const QString& text : records) {
-        const HubProtocol::Record record = HubProtocol::classify(text);
+    for (const QString& text : records)
+        handleClassified(HubProtocol::classify(text));
+}
 
-        // The first record after the handshake request answers it, as the official
-        // clients read it: {} acknowledges, {"error":...} refuses.
-        if (m_awaitingHandshake) {
-            m_awaitingHandshake = false;
-            m_handshakeTimer->stop();
-            const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
-                                       && record.kind != HubProtocol::RecordKind::HandshakeAck
-                                       && !record.object.contains(QLatin1String("type"));
-            if (untypedObject) {
-                if (record.object.contains(QLatin1String("error")))
-                    m_log->logSystemMessage(QStringLiteral("握手失败: ")
-                                            + record.object.value(QLatin1String("error")).toString());
-                else
-                    onHandshakeSucceeded();
-                continue;
-            }
+void HubClient::handleClassified(const HubProtocol::Record& record)
+{
+    // The first record after the handshake request answers it, as the official
+    // clients read it: {} acknowledges, {"error":...} refuses.
+    if (m_awaitingHandshake) {
+        m_awaitingHandshake = false;
+        m_handshakeTimer->stop();
+        const bool untypedObject = record.kind != HubProtocol::RecordKind::Raw
+                                   && record.kind != HubProtocol::RecordKind::HandshakeAck
+                                   && !record.object.contains(QLatin1String("type"));
+        if (untypedObject) {
+            if (record.object.contains(QLatin1String("error")))
+                m_log->logSystemMessage(QStringLiteral("握手失败: ")
+                                        + record.object.value(QLatin1String("error")).toString());
+            else
+                onHandshakeSucceeded();
+            return;
         }
-        handleRecord(record);
     }
+    handleRecord(record);
 }
 
 void HubClient::handleFrame(const QByteArray& frame)
@@ -638,7 +750,8 @@ void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray&
         else
             m_log->logUncounted(LogEntry::RX, m_log->encodeText(text));
     };
-    switch (MessageType(HubProtocol::messageType(record.object))) {
+    const int type = HubProtocol::messageType(record.object);
+    switch (MessageType(type)) {
     case MessageType::Ping:
         if (m_showPings)
             logRow(NoRoundTrip, false);
@@ -666,7 +779,7 @@ void HubClient::handleTyped(const HubProtocol::Record& record, const QByteArray&
         emit argumentReceived(argument);
     logRow();
     // An invocation with an id asks this client for a result it has no handler for.
-    if (HubProtocol::messageType(record.object) == int(MessageType::Invocation) && !id.isUndefined()
+    if (type == int(MessageType::Invocation) && !id.isUndefined()
         && isConnected()) {
         write(HubProtocol::completionError(id, QLatin1String(HubProtocol::NoClientResultError)));
         m_log->logSystemMessage(m_log->pick(QStringLiteral("服务端请求客户端结果 (#%1)，已回复: %2"),

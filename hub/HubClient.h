@@ -2,6 +2,7 @@
 
 #include <QCache>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -38,9 +39,13 @@ class QWebSocket;
 // JSON, each row keeping the bytes it came as for the hex view, and a typed send goes out
 // as the JSON value it spells.
 //
-// Received messages are queued and handled in time slices: the socket hands over
-// everything the kernel buffered in one go, thousands of messages in a flood. Whatever
-// was received is logged before a disconnection, a new attempt or a close.
+// Received messages are queued and their records handled in time slices, record by
+// record, so a message of a million records is no different from a million messages:
+// the socket hands over everything the kernel buffered in one go. A record too long to
+// parse within a slice is parsed on a worker thread while the queue waits, and then
+// handled in its turn. Whatever was received is logged before a disconnection, a new
+// attempt or a close.
+// (A MessagePack frame is handled whole, in its turn.)
 // A close the user asks for (close()) is not reported through disconnected().
 //
 // Every step of the connect pipeline is a system entry: what was requested (method,
@@ -140,6 +145,9 @@ private:
     void queueMessage(const QString& message);
     void queueFrame(const QByteArray& frame);
     void processInbound(qint64 budgetNs);
+    bool takeRecord(QString& record);
+    void onLargeRecordParsed();
+    void handleClassified(const HubProtocol::Record& record);
     void connectSocket();
     void discardSocket();
     // Sends a record HubProtocol wrote; on a MessagePack connection as MessagePack, with
@@ -176,18 +184,28 @@ private:
     QTimer* m_inboundTimer = nullptr;
     QTimer* m_serverTimeout = nullptr;
     QTimer* m_handshakeTimer = nullptr;
+    QTimer* m_releaseTimer = nullptr; // memory freed by a burst, given back when quiet
     QTimer* m_reconnectTimer = nullptr;
     // Send times, on m_clock, of the calls still waiting for their completion, by id;
     // bounded so that a hub that never answers cannot grow it for ever.
     QCache<QString, qint64> m_pendingCalls{MaxPendingCalls};
     QElapsedTimer m_clock;
+    qint64 m_lastReceivedMs = 0; // on m_clock
     QStringList m_streams;
     QString m_openedAddress; // what the user opened, for reconnecting
     QList<int> m_reconnectDelays{0, 2000, 10000, 30000};
     int m_reconnectAttempt = 0; // attempts since the last drop; 0 when not reconnecting
+    // Messages waiting (and the characters they hold), then the one being taken apart
+    // and where its next record starts; binary frames wait apart (and their bytes).
     QList<QString> m_inbound;
-    QList<QByteArray> m_inboundFrames;
     qsizetype m_inboundChars = 0;
+    QList<QByteArray> m_inboundFrames;
+    qsizetype m_inboundFrameBytes = 0;
+    QString m_current;
+    qsizetype m_currentPos = 0;
+    // A long record being parsed off the GUI thread; the queue waits for it.
+    QFutureWatcher<HubProtocol::Record>* m_largeRecord = nullptr;
+    bool m_parsingLarge = false;
     QStringList m_subscriptions;
     qint32 m_invocationCounter = 0;
     int m_keepAliveMs = HubProtocol::KeepAliveIntervalMs;
@@ -207,7 +225,9 @@ private:
     bool m_awaitingHandshake = false;
     bool m_connected = false;
 
-    static constexpr qint64 DefaultInboundSliceNs = 8'000'000;
+    static constexpr qint64 DefaultInboundSliceNs = 4'000'000;
+    // Records from this length on are parsed on a worker thread: about 10 ms of parsing.
+    static constexpr qsizetype LargeRecordChars = 512 * 1024;
     // The official clients give up a handshake after 15 s.
     static constexpr int DefaultHandshakeTimeoutMs = 15000;
     static constexpr int MaxPendingCalls = 10000;

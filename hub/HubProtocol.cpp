@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QStringBuilder>
 
 namespace HubProtocol {
 
@@ -193,18 +194,34 @@ Record classifyObject(const QJsonObject& object, Scalars scalars)
         record.kind = RecordKind::HandshakeAck;
         return record;
     }
-    if (object.contains(QLatin1String("type"))) {
+    // Looked up once: a lookup is a search among the keys, and this runs for every
+    // record of a flood.
+    const QJsonValue typeValue = object.value(QLatin1String("type"));
+    if (!typeValue.isUndefined()) {
         record.kind = RecordKind::Typed;
         const QJsonValue target = object.value(QLatin1String("target"));
         const QJsonArray arguments = object.value(QLatin1String("arguments")).toArray();
         QStringList texts;
+        texts.reserve(arguments.size());
         for (const QJsonValue& argument : arguments)
             texts.append(scalars == Scalars::Shown ? valueText(argument) : argumentText(argument));
-        record.text = QStringLiteral("[%1](%2)")
-                          .arg(target.isString() ? target.toString() : QString(),
-                               texts.join(QLatin1String(", ")));
+        // Put together by hand in one allocation: this runs for every record of a flood,
+        // and an argument may be tens of megabytes.
+        const QString name = target.isString() ? target.toString() : QString();
+        const QLatin1String separator(", ");
+        qsizetype length = name.size() + 3;
+        for (const QString& text : std::as_const(texts))
+            length += text.size() + separator.size();
+        record.text.reserve(length);
+        record.text += QLatin1Char('[') % name % QLatin1String("](");
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            if (i > 0)
+                record.text += separator;
+            record.text += texts.at(i);
+        }
+        record.text += QLatin1Char(')');
         // Only what the hub sends as data reaches the charts.
-        const int type = messageType(object);
+        const int type = typeValue.isDouble() ? typeValue.toInt(0) : 0;
         if (type == int(MessageType::Invocation))
             record.arguments = texts;
         else if (type == int(MessageType::StreamItem) && object.contains(QLatin1String("item")))

@@ -85,6 +85,23 @@ int CommunicationBase::maxEntries() const
     return 100000;
 }
 
+qint64 CommunicationBase::maxBytes() const
+{
+    return DefaultMaxBytes;
+}
+
+qint64 CommunicationBase::maxEntryBytes() const
+{
+    const qint64 budget = maxBytes();
+    return budget >= 1 ? std::max<qint64>(1, budget / EntryShareOfBudget) : 0;
+}
+
+void CommunicationBase::setEncoding(const QString& name)
+{
+    m_encoding = name;
+    m_encodingId = PayloadCodec::encodingId(name);
+}
+
 void CommunicationBase::logSystemMessage(const QString& message)
 {
     appendEntry(LogEntry(message));
@@ -92,14 +109,14 @@ void CommunicationBase::logSystemMessage(const QString& message)
 
 void CommunicationBase::logSentData(const QByteArray& payload)
 {
-    appendEntry(LogEntry(LogEntry::TX, payload, m_encoding));
+    appendEntry(LogEntry(LogEntry::TX, payload, m_encodingId));
     m_txBytes += payload.size();
     emit countersUpdated();
 }
 
 void CommunicationBase::logReceivedData(const QByteArray& payload)
 {
-    appendEntry(LogEntry(LogEntry::RX, payload, m_encoding));
+    appendEntry(LogEntry(LogEntry::RX, payload, m_encodingId));
     m_rxBytes += payload.size();
     emit countersUpdated();
 }
@@ -128,7 +145,7 @@ void CommunicationBase::countSent(qint64 bytes)
 
 void CommunicationBase::logUncounted(LogEntry::Direction direction, const QByteArray& payload)
 {
-    appendEntry(LogEntry(direction, payload, m_encoding));
+    appendEntry(LogEntry(direction, payload, m_encodingId));
 }
 
 void CommunicationBase::logDecoded(LogEntry::Direction direction, const QByteArray& payload, const QString& text,
@@ -143,7 +160,8 @@ void CommunicationBase::logDecoded(LogEntry::Direction direction, const QByteArr
 
 QByteArray CommunicationBase::encodeText(const QString& text) const
 {
-    return PayloadCodec::encodeString(text, m_encoding);
+    // The usual encoding without looking at its name: every row of a flood comes here.
+    return m_encodingId == 0 ? text.toUtf8() : PayloadCodec::encodeString(text, m_encoding);
 }
 
 QStringList CommunicationBase::supportedEncodings()
@@ -156,7 +174,9 @@ void CommunicationBase::clearLog()
 {
     {
         QMutexLocker locker(&m_mutex);
-        m_entries.clear();
+        m_firstSerial += m_entries.size();
+        m_entries = QList<LogEntry>();
+        m_bytes = 0;
     }
     emit logCleared();
 }
@@ -180,7 +200,7 @@ bool CommunicationBase::writeLogFile(const QString& fileName, bool hex, bool csv
     if (csv)
         out << "Timestamp,Direction,Data\n";
     for (const LogEntry& entry : std::as_const(m_entries)) {
-        const QString& payload = hex ? entry.hexText : entry.text;
+        const QString payload = hex ? entry.hexText() : entry.text();
         if (csv) {
             QString escaped = payload;
             escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -210,14 +230,54 @@ qsizetype CommunicationBase::entryCount() const
     return m_entries.size();
 }
 
-void CommunicationBase::appendEntry(const LogEntry& entry)
+qint64 CommunicationBase::byteCount() const
 {
+    QMutexLocker locker(&m_mutex);
+    return m_bytes;
+}
+
+qint64 CommunicationBase::firstSerial() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_firstSerial;
+}
+
+qint64 CommunicationBase::endSerial() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_firstSerial + m_entries.size();
+}
+
+QList<LogEntry> CommunicationBase::entriesFrom(qint64 from, qsizetype max, qint64* first) const
+{
+    QMutexLocker locker(&m_mutex);
+    const qsizetype start = qsizetype(std::clamp<qint64>(from - m_firstSerial, 0, m_entries.size()));
+    *first = m_firstSerial + start;
+    return m_entries.mid(start, std::min<qsizetype>(max, m_entries.size() - start));
+}
+
+void CommunicationBase::appendEntry(LogEntry entry)
+{
+    const qint64 share = maxEntryBytes();
+    if (share >= 1 && (entry.data.size() > share || entry.readAs.size() > share))
+        entry.truncate(share, m_englishTexts);
     {
         QMutexLocker locker(&m_mutex);
         m_entries.append(entry);
+        m_bytes += entry.heldBytes();
         const int cap = maxEntries();
-        if (cap >= 1 && m_entries.size() > cap)
-            m_entries.remove(0, m_entries.size() - cap);
+        const qint64 budget = maxBytes();
+        qsizetype drop = cap >= 1 ? std::max<qsizetype>(0, m_entries.size() - cap) : 0;
+        qint64 bytes = m_bytes;
+        for (qsizetype i = 0; i < drop; ++i)
+            bytes -= m_entries.at(i).heldBytes();
+        while (budget >= 1 && bytes > budget && drop < m_entries.size() - 1)
+            bytes -= m_entries.at(drop++).heldBytes();
+        if (drop > 0) {
+            m_entries.remove(0, drop);
+            m_firstSerial += drop;
+            m_bytes = bytes;
+        }
     }
     emit logEntryAdded(entry);
 }

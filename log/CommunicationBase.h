@@ -9,10 +9,16 @@
 
 #include "LogEntry.h"
 
-// The one communication log of the window: entries (capped, oldest dropped), the TX/RX
-// byte counters and the display settings edited in the control column. Hub code logs
-// only through logSystemMessage/logSentData/logReceivedData. Signals are emitted after
-// the entry lock is released, so receivers may call back in.
+// The one communication log of the window: entries, the TX/RX byte counters and the
+// display settings edited in the control column. Hub code logs only through
+// logSystemMessage/logSentData/logReceivedData. Signals are emitted after the entry lock
+// is released, so receivers may call back in.
+//
+// The log is bounded twice: by the number of entries and by the bytes their payloads
+// hold together; past either the oldest entries go. One entry keeps at most a share of
+// the byte budget (maxEntryBytes()): a longer payload is kept cut, with a marker that
+// gives its full size, and counted in full. Every entry gets the next serial number, so
+// a reader (the log view) can ask for what came since it last looked.
 class CommunicationBase : public QObject
 {
     Q_OBJECT
@@ -20,8 +26,14 @@ class CommunicationBase : public QObject
 public:
     explicit CommunicationBase(QObject* parent = nullptr);
 
-    // Overridable cap; below 1 switches trimming off.
+    // Overridable caps; below 1 switches each off.
     virtual int maxEntries() const;
+    virtual qint64 maxBytes() const;
+    // The most one entry keeps: a share of maxBytes() (none when that is off).
+    qint64 maxEntryBytes() const;
+
+    static constexpr qint64 DefaultMaxBytes = 256ll * 1024 * 1024;
+    static constexpr int EntryShareOfBudget = 64;
 
     void logSystemMessage(const QString& message);
     void logSentData(const QByteArray& payload);
@@ -47,7 +59,7 @@ public:
     void setShowTimestamp(bool on);
     void setHexDisplay(bool on);
     void setAutoScroll(bool on) { m_autoScroll = on; }
-    void setEncoding(const QString& name) { m_encoding = name; }
+    void setEncoding(const QString& name);
     // The language of the entries the hub ends write from now on; earlier ones stay.
     void setEnglishTexts(bool on) { m_englishTexts = on; }
     bool englishTexts() const { return m_englishTexts; }
@@ -66,6 +78,14 @@ public:
     // A snapshot of the log, oldest first.
     QList<LogEntry> entries() const;
     qsizetype entryCount() const;
+    // Payload bytes the entries hold together.
+    qint64 byteCount() const;
+    // Serial numbers: the oldest entry kept, and the one the next entry will get.
+    qint64 firstSerial() const;
+    qint64 endSerial() const;
+    // At most `max` entries from serial `from` on (from the oldest kept when that one is
+    // gone); *first receives the serial of the first one returned.
+    QList<LogEntry> entriesFrom(qint64 from, qsizetype max, qint64* first) const;
 
 signals:
     void logEntryAdded(LogEntry entry);
@@ -75,15 +95,20 @@ signals:
     void displayChanged();
 
 private:
-    void appendEntry(const LogEntry& entry);
+    void appendEntry(LogEntry entry);
 
     bool m_showTimestamp = true;
     bool m_autoScroll = true;
     bool m_hexDisplay = false;
     bool m_englishTexts = false;
     QString m_encoding = QStringLiteral("UTF-8");
+    quint8 m_encodingId = 0;
     qint64 m_txBytes = 0;
     qint64 m_rxBytes = 0;
+    // Guarded by m_mutex: the entries, oldest first, the serial of the first and the
+    // bytes they hold.
     QList<LogEntry> m_entries;
+    qint64 m_firstSerial = 0;
+    qint64 m_bytes = 0;
     mutable QMutex m_mutex;
 };

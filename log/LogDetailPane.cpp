@@ -76,7 +76,7 @@ LogDetailPane::LogDetailPane(QWidget* parent)
 
     connect(showText, &QPushButton::toggled, this, [this](bool on) { m_views->setCurrentWidget(on ? m_text : m_hex); });
     connect(m_copyText, &QPushButton::clicked, this,
-            [this] { QApplication::clipboard()->setText(m_entry.text); });
+            [this] { QApplication::clipboard()->setText(m_entry.text()); });
     connect(m_copyHex, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(PayloadCodec::toHexString(bytes())); });
     updateHeader();
@@ -84,14 +84,14 @@ LogDetailPane::LogDetailPane(QWidget* parent)
 
 QByteArray LogDetailPane::bytes() const
 {
-    return m_entry.direction == LogEntry::SYS ? m_entry.text.toUtf8() : m_entry.data;
+    return m_entry.data;
 }
 
 void LogDetailPane::showEntry(const LogEntry& entry)
 {
     m_entry = entry;
     m_hasEntry = true;
-    m_text->setPlainText(PayloadFormat::indentJson(entry.text));
+    m_text->setPlainText(PayloadFormat::indentJson(entry.text()));
     const QByteArray all = bytes();
     QString dump = PayloadFormat::hexDump(all.left(MaxDumpBytes));
     if (all.size() > MaxDumpBytes) {
@@ -130,9 +130,11 @@ void LogDetailPane::updateHeader()
                                   : QStringLiteral("选择一行查看完整内容"));
         return;
     }
-    const QString when = m_entry.timestamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    const qsizetype size = bytes().size();
-    m_header->setText(QStringLiteral("%1  %2  %3").arg(when, m_entry.directionTag(),
-                                                       english ? QStringLiteral("%1 bytes").arg(size)
-                                                               : QStringLiteral("%1 字节").arg(size)));
+    const QString when = m_entry.timestamp().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const qint64 size = m_entry.fullSize;
+    QString sizeText = english ? QStringLiteral("%1 bytes").arg(size) : QStringLiteral("%1 字节").arg(size);
+    if (m_entry.isTruncated())
+        sizeText += english ? QStringLiteral(" (%1 kept)").arg(m_entry.data.size())
+                            : QStringLiteral(" (保留 %1)").arg(m_entry.data.size());
+    m_header->setText(QStringLiteral("%1  %2  %3").arg(when, m_entry.directionTag(), sizeText));
 }

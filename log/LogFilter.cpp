@@ -58,11 +58,15 @@ bool LogFilter::matches(const LogEntry& entry, bool hex) const
             return false;
         break;
     }
-    if (!m_criteria.method.isEmpty() && !hasTarget(entry.text))
+    if (m_criteria.method.isEmpty() && !m_useText)
+        return true;
+    // Made once per match: an entry keeps only its bytes.
+    const QString text = entry.text();
+    if (!m_criteria.method.isEmpty() && !hasTarget(text))
         return false;
     if (!m_useText)
         return true;
-    const QString& haystack = hex ? entry.hexText : entry.text;
+    const QString haystack = hex ? entry.hexText() : text;
     return m_criteria.regex ? m_regex.match(haystack).hasMatch() : m_matcher.indexIn(haystack) >= 0;
 }
 

@@ -1,7 +1,8 @@
 #include "LogRows.h"
 
+#include <QBrush>
 #include <QElapsedTimer>
-#include <QListWidget>
+#include <QListView>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,17 +15,20 @@ namespace {
 constexpr int PassClockRows = 64;
 const QChar Ellipsis(0x2026);
 
-QColor directionColor(LogEntry::Direction direction)
+const QBrush& directionBrush(LogEntry::Direction direction)
 {
+    static const QBrush tx(QColor(255, 215, 0));
+    static const QBrush rx(QColor(0, 255, 200));
+    static const QBrush sys(QColor(136, 146, 160));
     switch (direction) {
     case LogEntry::TX:
-        return QColor(255, 215, 0);
+        return tx;
     case LogEntry::RX:
-        return QColor(0, 255, 200);
+        return rx;
     case LogEntry::SYS:
-        return QColor(136, 146, 160);
+        break;
     }
-    return QColor(224, 224, 224);
+    return sys;
 }
 
 QString renderLine(const LogEntry& entry, bool showTimestamp, bool hex)
@@ -33,127 +37,157 @@ QString renderLine(const LogEntry& entry, bool showTimestamp, bool hex)
     QString line;
     if (showTimestamp)
         line = entry.timeString() + gap;
-    line += entry.directionTag() + gap + (hex ? entry.hexText : entry.text);
+    line += entry.directionTag() + gap
+            + (hex ? entry.hexPrefix(LogRows::MaxRowChars) : entry.textPrefix(LogRows::MaxRowChars));
     if (line.size() > LogRows::MaxRowChars) {
         // A multi-megabyte record would stall painting; the detail pane and export show
-        // the whole text.
+        // the whole text. A cut entry still says so at the end of its row.
         qsizetype cut = LogRows::MaxRowChars;
         if (line.at(cut - 1).isHighSurrogate())
             --cut;
         line.truncate(cut);
         line += Ellipsis;
+        if (entry.isTruncated())
+            line += entry.truncationMarker();
     }
     return line;
 }
 
 } // namespace
 
-LogRows::LogRows(QListWidget* list, CommunicationBase* communication, QObject* parent)
-    : QObject(parent)
+LogRows::LogRows(QListView* list, CommunicationBase* communication, QObject* parent)
+    : QAbstractListModel(parent)
     , m_list(list)
     , m_comm(communication)
     , m_passTimer(new QTimer(this))
 {
+    m_firstSerial = m_comm->firstSerial();
     m_passTimer->setSingleShot(true);
     connect(m_passTimer, &QTimer::timeout, this, &LogRows::runPassSlice);
 }
 
-void LogRows::append(const QList<LogEntry>& entries)
+int LogRows::rowCount(const QModelIndex& parent) const
 {
-    const bool hex = m_comm->hexDisplay();
-    const qint64 first = endSerial();
-    m_entries.append(entries);
-    QList<qint64> fresh;
-    fresh.reserve(entries.size());
-    const bool filtering = m_filter.isActive();
-    for (qint64 serial = first; serial < endSerial(); ++serial) {
-        if (!filtering || m_filter.matches(entryOf(serial), hex))
-            fresh.append(serial);
-    }
-    m_list->setUpdatesEnabled(false);
-    // While rows are rebuilt, new entries join the rows still to be made.
-    if (m_pass == Pass::Drop || m_pass == Pass::Build)
-        m_target.append(fresh);
-    else
-        appendRows(fresh);
-    trimToCap();
-    m_list->setUpdatesEnabled(true);
-    emit countsChanged();
+    return parent.isValid() ? 0 : int(m_shown.size());
 }
 
-void LogRows::clear()
+QVariant LogRows::data(const QModelIndex& index, int role) const
 {
-    m_list->clear();
-    m_entries.clear();
-    m_shown.clear();
-    m_firstSerial = 0;
-    m_pass = Pass::Idle;
-    m_target.clear();
-    m_keepSerial = -1;
-    emit countsChanged();
+    if (!index.isValid() || index.row() >= m_shown.size())
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return rowText(index.row());
+    case Qt::ForegroundRole:
+        return directionBrush(entryAt(index.row()).direction);
+    default:
+        return QVariant();
+    }
+}
+
+QString LogRows::rowText(int row) const
+{
+    return renderLine(entryAt(row), m_comm->showTimestamp(), m_comm->hexDisplay());
+}
+
+qsizetype LogRows::pendingCount() const
+{
+    return std::max<qint64>(0, m_comm->endSerial() - std::max(endSerial(), m_comm->firstSerial()));
+}
+
+bool LogRows::pull(const QElapsedTimer& clock, qint64 budgetNs)
+{
+    const bool hex = m_comm->hexDisplay();
+    bool more = false;
+    bool changed = false;
+    for (;;) {
+        qint64 first = 0;
+        const QList<LogEntry> batch = m_comm->entriesFrom(endSerial(), PullChunk, &first);
+        // Entries the log dropped before they got here leave a gap: everything held here
+        // is older still, so the log has dropped it too.
+        if (first > endSerial()) {
+            dropEntriesBefore(endSerial());
+            m_firstSerial = first;
+        }
+        m_entries.append(batch);
+        dropEntriesBefore(m_comm->firstSerial());
+        QList<qint64> fresh;
+        fresh.reserve(batch.size());
+        for (qint64 serial = std::max(first, m_firstSerial); serial < endSerial(); ++serial) {
+            if (!m_filter.isActive() || m_filter.matches(entryOf(serial), hex))
+                fresh.append(serial);
+        }
+        appendRows(fresh);
+        changed = changed || !batch.isEmpty();
+        more = batch.size() == PullChunk;
+        if (!more || clock.nsecsElapsed() >= budgetNs)
+            break;
+    }
+    if (changed)
+        emit countsChanged();
+    return more;
+}
+
+void LogRows::dropEntriesBefore(qint64 serial)
+{
+    if (serial <= m_firstSerial)
+        return;
+    const qsizetype entries = std::min<qint64>(serial - m_firstSerial, m_entries.size());
+    const qsizetype rows = std::lower_bound(m_shown.cbegin(), m_shown.cend(), serial) - m_shown.cbegin();
+    if (rows > 0) {
+        beginRemoveRows(QModelIndex(), 0, int(rows) - 1);
+        m_shown.remove(0, rows);
+        endRemoveRows();
+    }
+    m_entries.remove(0, entries);
+    m_firstSerial = serial;
 }
 
 void LogRows::appendRows(const QList<qint64>& serials)
 {
     if (serials.isEmpty())
         return;
-    const bool showTimestamp = m_comm->showTimestamp();
-    const bool hex = m_comm->hexDisplay();
-    QStringList lines;
-    lines.reserve(serials.size());
-    for (qint64 serial : serials)
-        lines.append(renderLine(entryOf(serial), showTimestamp, hex));
     // One insertion for the whole batch: the view lays out once instead of per row.
-    const int first = m_list->count();
-    m_list->addItems(lines);
-    for (qsizetype i = 0; i < serials.size(); ++i)
-        m_list->item(first + int(i))->setForeground(QBrush(directionColor(entryOf(serials.at(i)).direction)));
+    const int first = int(m_shown.size());
+    beginInsertRows(QModelIndex(), first, first + int(serials.size()) - 1);
     m_shown.append(serials);
+    endInsertRows();
 }
 
-void LogRows::trimToCap()
+void LogRows::clear()
 {
-    const int cap = m_comm->maxEntries();
-    const qsizetype excess = m_entries.size() - cap;
-    if (cap < 1 || excess <= 0)
-        return;
-    m_entries.remove(0, excess);
-    m_firstSerial += excess;
-    const qsizetype rows = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_firstSerial) - m_shown.cbegin();
-    if (rows == 0)
-        return;
-    m_list->model()->removeRows(0, int(rows));
-    m_shown.remove(0, rows);
-    if (m_pass == Pass::Render)
-        m_passCursor -= rows;
+    beginResetModel();
+    m_entries = QList<LogEntry>();
+    m_shown = QList<qint64>();
+    m_firstSerial = m_comm->endSerial();
+    m_passing = false;
+    m_passTimer->stop();
+    m_target.clear();
+    endResetModel();
+    emit countsChanged();
 }
 
 void LogRows::setFilter(const LogFilter& filter)
 {
-    if (!filter.isActive() && !m_filter.isActive() && m_pass != Pass::Match)
+    if (!filter.isActive() && !m_filter.isActive() && !m_passing)
         return;
     startFilterPass(filter);
 }
 
 void LogRows::rerender()
 {
-    // The hex form is what a search compares with, so a filtered log is filtered again;
-    // a rebuild makes its rows with the new settings anyway.
-    if (m_pass == Pass::Match || m_pass == Pass::Drop || m_pass == Pass::Build) {
+    // The hex form is what a search compares with, so a filtered log is filtered again.
+    if (m_passing)
         startFilterPass(m_nextFilter);
-    } else if (m_filter.isActive()) {
+    else if (m_filter.isActive())
         startFilterPass(m_filter);
-    } else if (m_list->count() > 0) {
-        // Newest row first: that is where the reader usually is.
-        m_pass = Pass::Render;
-        m_passCursor = m_list->count() - 1;
-        m_passTimer->start(0);
-    }
+    else if (!m_shown.isEmpty())
+        emit dataChanged(index(0), index(int(m_shown.size()) - 1), {Qt::DisplayRole});
 }
 
 void LogRows::startFilterPass(const LogFilter& filter)
 {
-    m_pass = Pass::Match;
+    m_passing = true;
     m_nextFilter = filter;
     m_target.clear();
     m_passTop = endSerial() - 1;
@@ -164,120 +198,58 @@ void LogRows::startFilterPass(const LogFilter& filter)
 
 void LogRows::runPassSlice()
 {
+    if (!m_passing)
+        return;
     QElapsedTimer clock;
     clock.start();
-    bool done = true;
-    switch (m_pass) {
-    case Pass::Idle:
-        return;
-    case Pass::Match:
-        done = matchSlice(clock) && dropSlice(clock) && buildSlice(clock);
-        break;
-    case Pass::Drop:
-        done = dropSlice(clock) && buildSlice(clock);
-        break;
-    case Pass::Build:
-        done = buildSlice(clock);
-        break;
-    case Pass::Render:
-        done = renderSlice(clock);
-        break;
-    }
-    if (done) {
-        m_pass = Pass::Idle;
-        m_target.clear();
-    } else {
-        m_passTimer->start(0);
-    }
-    emit countsChanged();
-}
-
-bool LogRows::matchSlice(const QElapsedTimer& clock)
-{
     const bool hex = m_comm->hexDisplay();
     const bool filtering = m_nextFilter.isActive();
+    // Newest first: the rows a reader at the bottom sees are ready first.
     while (m_passCursor >= m_firstSerial) {
         const qint64 serial = m_passCursor--;
         if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
             m_target.append(serial);
-        if (serial % PassClockRows == 0 && clock.elapsed() >= PassSliceMs)
-            return false;
-    }
-    std::reverse(m_target.begin(), m_target.end());
-    // Entries that came since the pass began were shown under the old filter.
-    for (qint64 serial = m_passTop + 1; serial < endSerial(); ++serial) {
-        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
-            m_target.append(serial);
-    }
-    // From here on the rows are made anew. The current row goes first, or the list
-    // would make each next row current (and the detail pane follow) as the old rows go.
-    const int current = m_list->currentRow();
-    m_keepSerial = current >= 0 ? m_shown.value(current, -1) : -1;
-    m_list->setCurrentRow(-1);
-    m_filter = m_nextFilter;
-    m_pass = Pass::Drop;
-    m_passCursor = 0;
-    return true;
-}
-
-bool LogRows::dropSlice(const QElapsedTimer& clock)
-{
-    // In chunks from the top: freeing 100,000 rows at once stalls for a tenth of a second,
-    // and a view that follows the bottom keeps showing rows until the last chunk.
-    while (m_list->count() > 0) {
-        const int rows = std::min(m_list->count(), DropChunkRows);
-        m_list->model()->removeRows(0, rows);
-        m_shown.remove(0, rows);
-        if (clock.elapsed() >= PassSliceMs)
-            return false;
-    }
-    m_pass = Pass::Build;
-    return true;
-}
-
-bool LogRows::buildSlice(const QElapsedTimer& clock)
-{
-    while (m_passCursor < m_target.size()) {
-        QList<qint64> chunk;
-        chunk.reserve(BuildChunkRows);
-        while (m_passCursor < m_target.size() && chunk.size() < BuildChunkRows) {
-            const qint64 serial = m_target.at(m_passCursor++);
-            // Entries dropped at the cap while the pass ran get no row.
-            if (serial >= m_firstSerial)
-                chunk.append(serial);
+        if (serial % PassClockRows == 0 && clock.elapsed() >= PassSliceMs) {
+            m_passTimer->start(0);
+            emit countsChanged();
+            return;
         }
-        m_list->setUpdatesEnabled(false);
-        appendRows(chunk);
-        m_list->setUpdatesEnabled(true);
-        if (m_keepSerial >= 0 && !chunk.isEmpty() && chunk.constLast() >= m_keepSerial) {
-            const auto found = std::lower_bound(m_shown.cbegin(), m_shown.cend(), m_keepSerial);
-            if (found != m_shown.cend() && *found == m_keepSerial) {
-                QListWidgetItem* item = m_list->item(int(found - m_shown.cbegin()));
-                m_list->setCurrentItem(item);
-                m_list->scrollToItem(item, QAbstractItemView::PositionAtCenter);
-            }
-            m_keepSerial = -1;
-        }
-        if (clock.elapsed() >= PassSliceMs)
-            return m_passCursor >= m_target.size();
     }
-    return true;
+    finishPass();
 }
 
-bool LogRows::renderSlice(const QElapsedTimer& clock)
+void LogRows::finishPass()
 {
-    const bool showTimestamp = m_comm->showTimestamp();
     const bool hex = m_comm->hexDisplay();
-    m_list->setUpdatesEnabled(false);
-    bool done = true;
-    while (m_passCursor >= 0) {
-        const int row = int(m_passCursor--);
-        m_list->item(row)->setText(renderLine(entryOf(m_shown.at(row)), showTimestamp, hex));
-        if (row % PassClockRows == 0 && clock.elapsed() >= PassSliceMs) {
-            done = m_passCursor < 0;
-            break;
+    const bool filtering = m_nextFilter.isActive();
+    QList<qint64> rows;
+    rows.reserve(m_target.size());
+    // Entries dropped while the pass ran get no row.
+    for (auto it = m_target.crbegin(); it != m_target.crend(); ++it) {
+        if (*it >= m_firstSerial)
+            rows.append(*it);
+    }
+    // Entries that came since the pass began were shown under the old filter.
+    for (qint64 serial = std::max(m_passTop + 1, m_firstSerial); serial < endSerial(); ++serial) {
+        if (!filtering || m_nextFilter.matches(entryOf(serial), hex))
+            rows.append(serial);
+    }
+    // The current row's entry, made current again in the new rows.
+    const int current = m_list->currentIndex().row();
+    const qint64 keep = current >= 0 && current < m_shown.size() ? m_shown.at(current) : -1;
+    beginResetModel();
+    m_shown = rows;
+    m_filter = m_nextFilter;
+    m_passing = false;
+    m_target = QList<qint64>();
+    endResetModel();
+    if (keep >= 0) {
+        const auto found = std::lower_bound(m_shown.cbegin(), m_shown.cend(), keep);
+        if (found != m_shown.cend() && *found == keep) {
+            const QModelIndex item = index(int(found - m_shown.cbegin()));
+            m_list->setCurrentIndex(item);
+            m_list->scrollTo(item, QAbstractItemView::PositionAtCenter);
         }
     }
-    m_list->setUpdatesEnabled(true);
-    return done;
+    emit countsChanged();
 }

@@ -4,15 +4,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMutexLocker>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -62,22 +62,21 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     m_splitter = new QSplitter(Qt::Vertical, this);
     m_splitter->setObjectName(QStringLiteral("logSplitter"));
     m_splitter->setChildrenCollapsible(true);
-    m_logOutput = new QListWidget(m_splitter);
+    m_logOutput = new QListView(m_splitter);
     m_logOutput->setObjectName(QStringLiteral("logOutput"));
     m_logOutput->setFont(rowFont(11));
     m_logOutput->setAlternatingRowColors(false);
     m_logOutput->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_logOutput->setWordWrap(false);
+    // With uniform sizes the view measures the first row only, and a layout of 100,000
+    // rows is a loop over numbers; it runs once per pass, however many rows came.
     m_logOutput->setUniformItemSizes(true);
     m_logOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_logOutput->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_logOutput->setFrameShape(QFrame::NoFrame);
-    // Batched layout lays out only a slice of rows per event-loop pass; the default
-    // single pass lays out the whole list again on every insertion.
-    m_logOutput->setLayoutMode(QListView::Batched);
-    m_logOutput->setBatchSize(MaxRowsPerFlush);
     m_logOutput->setItemDelegate(new LogRowDelegate(m_logOutput));
     m_rows = new LogRows(m_logOutput, m_comm, this);
+    m_logOutput->setModel(m_rows);
     m_detailPane = new LogDetailPane(m_splitter);
     m_splitter->addWidget(m_logOutput);
     m_splitter->addWidget(m_detailPane);
@@ -130,7 +129,7 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     m_flushTimer->setSingleShot(true);
     connect(m_flushTimer, &QTimer::timeout, this, &LogViewWidget::flushPendingItems);
 
-    connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onNewLogEntry);
+    connect(m_comm, &CommunicationBase::logEntryAdded, this, &LogViewWidget::onEntryLogged);
     connect(m_comm, &CommunicationBase::countersUpdated, this, &LogViewWidget::onCountersUpdated);
     connect(m_comm, &CommunicationBase::logCleared, this, &LogViewWidget::clearRows);
     connect(m_comm, &CommunicationBase::displayChanged, m_rows, &LogRows::rerender);
@@ -143,13 +142,15 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     connect(next, &QShortcut::activated, this, [this] { findNext(true); });
     connect(previous, &QShortcut::activated, this, [this] { findNext(false); });
     // No current row (while rows are rebuilt) leaves the pane as it was.
-    connect(m_logOutput, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < m_logOutput->count())
-            m_detailPane->showEntry(m_rows->entryAt(row));
-    });
+    connect(m_logOutput->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid() && current.row() < m_rows->rowCount())
+                    m_detailPane->showEntry(m_rows->entryAt(current.row()));
+            });
 
-    // Batched layout grows the scroll range after the flush has returned, so a view that
-    // follows the bottom is kept there as the range grows, until the user scrolls away.
+    // The list lays new rows out after the flush has returned (a delayed layout), so a
+    // view that follows the bottom is kept there as the range grows, until the user
+    // scrolls away.
     QScrollBar* bar = m_logOutput->verticalScrollBar();
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
         if (m_pinnedToBottom && m_comm->autoScroll())
@@ -161,19 +162,23 @@ LogViewWidget::LogViewWidget(CommunicationBase* communication, QWidget* parent)
     });
 
     m_logOutput->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_logOutput, &QListWidget::customContextMenuRequested, this,
+    connect(m_logOutput, &QListView::customContextMenuRequested, this,
             &LogViewWidget::handleContextMenu);
 }
 
 qsizetype LogViewWidget::pendingCount() const
 {
-    QMutexLocker locker(&m_pendingMutex);
-    return m_pending.size();
+    return m_rows->pendingCount();
 }
 
 int LogViewWidget::shownCount() const
 {
-    return m_logOutput->count();
+    return m_rows->rowCount();
+}
+
+QString LogViewWidget::rowText(int row) const
+{
+    return m_rows->rowText(row);
 }
 
 void LogViewWidget::scheduleFlush(int delayMs)
@@ -182,22 +187,23 @@ void LogViewWidget::scheduleFlush(int delayMs)
     m_flushTimer->start(delayMs);
 }
 
-void LogViewWidget::onNewLogEntry(LogEntry entry)
+void LogViewWidget::onEntryLogged()
 {
-    {
-        QMutexLocker locker(&m_pendingMutex);
-        m_pending.append(std::move(entry));
-        // Entries that the row cap would remove at once are never worth drawing.
-        const int cap = m_comm->maxEntries();
-        if (cap >= 1 && m_pending.size() > cap)
-            m_pending.remove(0, m_pending.size() - cap);
-    }
     if (!m_flushScheduled)
         scheduleFlush(FlushIntervalMs);
 }
 
 void LogViewWidget::onCountersUpdated()
 {
+    // Written with the next pass: a flood changes them thousands of times a second.
+    m_countersChanged = true;
+    if (!m_flushScheduled)
+        scheduleFlush(FlushIntervalMs);
+}
+
+void LogViewWidget::showCounters()
+{
+    m_countersChanged = false;
     m_txLabel->setText(QStringLiteral("TX: %1 bytes").arg(m_comm->txBytes()));
     m_rxLabel->setText(QStringLiteral("RX: %1 bytes").arg(m_comm->rxBytes()));
 }
@@ -205,17 +211,10 @@ void LogViewWidget::onCountersUpdated()
 void LogViewWidget::flushPendingItems()
 {
     m_flushScheduled = false;
-    QList<LogEntry> batch;
-    bool more = false;
-    {
-        QMutexLocker locker(&m_pendingMutex);
-        if (m_pending.isEmpty())
-            return;
-        const qsizetype take = std::min<qsizetype>(m_pending.size(), MaxRowsPerFlush);
-        batch = m_pending.mid(0, take);
-        m_pending.remove(0, take);
-        more = !m_pending.isEmpty();
-    }
+    if (m_countersChanged)
+        showCounters();
+    if (m_rows->pendingCount() == 0)
+        return;
 
     const bool autoScroll = m_comm->autoScroll();
     bool atBottom = false;
@@ -223,7 +222,9 @@ void LogViewWidget::flushPendingItems()
         const QScrollBar* bar = m_logOutput->verticalScrollBar();
         atBottom = !bar || isNearBottom(bar);
     }
-    m_rows->append(batch);
+    QElapsedTimer clock;
+    clock.start();
+    const bool more = m_rows->pull(clock, qint64(FlushBudgetMs) * 1000000);
 
     if (autoScroll && atBottom) {
         m_pinnedToBottom = true;
@@ -243,16 +244,17 @@ void LogViewWidget::applyFilterBar()
 bool LogViewWidget::findNext(bool forward)
 {
     const LogFilter finder(m_filterBar->criteria());
-    const int count = m_logOutput->count();
+    const int count = m_rows->rowCount();
     if (!finder.isActive() || count == 0)
         return false;
     const bool hex = m_comm->hexDisplay();
-    int row = m_logOutput->currentRow();
+    int row = m_logOutput->currentIndex().row();
     for (int step = 0; step < count; ++step) {
         row = forward ? (row + 1) % count : (row <= 0 ? count - 1 : row - 1);
         if (finder.matches(m_rows->entryAt(row), hex)) {
-            m_logOutput->setCurrentRow(row);
-            m_logOutput->scrollToItem(m_logOutput->item(row), QAbstractItemView::PositionAtCenter);
+            const QModelIndex index = m_rows->index(row);
+            m_logOutput->setCurrentIndex(index);
+            m_logOutput->scrollTo(index, QAbstractItemView::PositionAtCenter);
             return true;
         }
     }
@@ -277,7 +279,7 @@ void LogViewWidget::applyItemStyle()
 {
     const int pad = m_lineSpacing + 2;
     m_logOutput->setStyleSheet(
-        QStringLiteral("QListWidget::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
+        QStringLiteral("QListView::item { padding: %1px 6px %2px 6px; font-size: %3pt; }")
             .arg(pad)
             .arg(pad)
             .arg(m_fontSize));
@@ -300,22 +302,24 @@ void LogViewWidget::setFontSize(int value)
 
 void LogViewWidget::copySelected()
 {
-    const QList<QListWidgetItem*> selected = m_logOutput->selectedItems();
+    QModelIndexList selected = m_logOutput->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
+    std::sort(selected.begin(), selected.end());
     QStringList lines;
     lines.reserve(selected.size());
-    for (const QListWidgetItem* item : selected)
-        lines.append(item->text());
+    for (const QModelIndex& index : std::as_const(selected))
+        lines.append(m_rows->rowText(index.row()));
     QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }
 
 void LogViewWidget::copyAll()
 {
     QStringList lines;
-    lines.reserve(m_logOutput->count());
-    for (int row = 0; row < m_logOutput->count(); ++row)
-        lines.append(m_logOutput->item(row)->text());
+    const int rows = m_rows->rowCount();
+    lines.reserve(rows);
+    for (int row = 0; row < rows; ++row)
+        lines.append(m_rows->rowText(row));
     QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }
 
@@ -329,16 +333,12 @@ void LogViewWidget::clearRows()
 {
     m_rows->clear();
     m_detailPane->clear();
-    {
-        QMutexLocker locker(&m_pendingMutex);
-        m_pending.clear();
-    }
     updateShownLabel();
 }
 
 void LogViewWidget::handleContextMenu(QPoint pos)
 {
-    if (!m_logOutput->itemAt(pos))
+    if (!m_logOutput->indexAt(pos).isValid())
         return;
     QMenu menu(this);
     menu.setStyleSheet(QStringLiteral(

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QMutex>
 #include <QWidget>
 
 #include "LogEntry.h"
@@ -11,17 +9,18 @@ class CommunicationBase;
 class LogDetailPane;
 class LogFilterBar;
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QSplitter;
 class QTimer;
 
 // The communication log as one-line, colour-coded rows of uniform height, with a filter
 // bar above, the selected entry in full in a detail pane below (a collapsible splitter),
-// and a counter/status bar. Entries arrive through CommunicationBase::logEntryAdded, are
-// queued and handed to the rows in batches (at most 200 per pass, first pass within
-// 50 ms), so a burst costs one repaint. LogRows keeps the entries behind the rows and
-// applies filters and display changes in slices.
+// and a counter/status bar. A new entry only schedules a pass (within 50 ms) that takes
+// everything logged since from the log into LogRows, the model the list shows, for a
+// few milliseconds at most; so a burst costs one insertion and one repaint, and the
+// counters are written once per pass, not once per entry. LogRows keeps the entries
+// behind the rows and applies filters in slices.
 class LogViewWidget : public QWidget
 {
     Q_OBJECT
@@ -45,20 +44,23 @@ public:
 
     int lineSpacing() const { return m_lineSpacing; }
     int fontSize() const { return m_fontSize; }
+    // Entries logged that have no row yet (nor a decision that they get none).
     qsizetype pendingCount() const;
-    QListWidget* list() const { return m_logOutput; }
+    QListView* list() const { return m_logOutput; }
     int shownCount() const;
+    // The text of a row as shown.
+    QString rowText(int row) const;
     // Entries the view holds, shown or not.
     qsizetype entryCount() const { return m_rows->entryCount(); }
     // A filter or re-render pass has work left.
     bool isPassRunning() const { return m_rows->isPassRunning(); }
 
-    static constexpr int MaxRowsPerFlush = 200;
     static constexpr int FlushIntervalMs = 50;
+    // Longest a pass keeps the event loop waiting.
+    static constexpr int FlushBudgetMs = 8;
     static constexpr int MaxRowChars = LogRows::MaxRowChars;
 
 public slots:
-    void onNewLogEntry(LogEntry entry);
     void onCountersUpdated();
     void flushPendingItems();
     void exportLog();
@@ -66,6 +68,8 @@ public slots:
 
 private:
     void applyItemStyle();
+    void onEntryLogged();
+    void showCounters();
     void scheduleFlush(int delayMs);
     void clearRows();
     void applyFilterBar();
@@ -74,7 +78,7 @@ private:
     CommunicationBase* m_comm = nullptr;
     LogFilterBar* m_filterBar = nullptr;
     QSplitter* m_splitter = nullptr;
-    QListWidget* m_logOutput = nullptr;
+    QListView* m_logOutput = nullptr;
     LogRows* m_rows = nullptr;
     LogDetailPane* m_detailPane = nullptr;
     QLabel* m_txLabel = nullptr;
@@ -84,9 +88,8 @@ private:
     QPushButton* m_exportButton = nullptr;
     QPushButton* m_resetButton = nullptr;
     QTimer* m_flushTimer = nullptr;
-    QList<LogEntry> m_pending;
-    mutable QMutex m_pendingMutex;
     bool m_flushScheduled = false;
+    bool m_countersChanged = false;
     bool m_pinnedToBottom = false;
     bool m_english = false;
     int m_lineSpacing = 0;

@@ -1,9 +1,14 @@
 #include "PayloadCodec.h"
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStringList>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstring>
 #include <vector>
 
@@ -34,6 +39,37 @@ int hexDigitValue(QChar c)
     if (u >= u'A' && u <= u'F')
         return u - u'A' + 10;
     return -1;
+}
+
+// The names offered in the window, numbered without a lock; others join a table.
+const QLatin1String KnownEncodings[] = {QLatin1String("UTF-8"), QLatin1String("ASCII"), QLatin1String("GBK"),
+                                         QLatin1String("GB2312"), QLatin1String("Unicode")};
+constexpr int KnownCount = int(std::size(KnownEncodings));
+constexpr int MaxEncodingIds = 256;
+
+QMutex& otherNamesMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QStringList& otherNames()
+{
+    static QStringList names;
+    return names;
+}
+
+bool isUtf8Continuation(char byte)
+{
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// Lead bytes of GBK and GB18030 two- and four-byte characters, and the digit that marks
+// the four-byte form as the second byte.
+constexpr unsigned char FirstDoubleByteLead = 0x81;
+bool isFourByteSecond(unsigned char byte)
+{
+    return byte >= '0' && byte <= '9';
 }
 
 // A function-local static is initialised once even when two threads ask at once.
@@ -79,6 +115,85 @@ QString decodeBytes(const QByteArray& bytes, const QString& encodingName)
     }
     }
     return QString();
+}
+
+QString decodeBytes(const QByteArray& bytes, quint8 encodingId)
+{
+    if (encodingId == 0)
+        return QString::fromUtf8(bytes);
+    return decodeBytes(bytes, encodingName(encodingId));
+}
+
+quint8 encodingId(const QString& encodingName)
+{
+    if (encodingName.isEmpty())
+        return 0;
+    for (int i = 0; i < KnownCount; ++i) {
+        if (encodingName == KnownEncodings[i])
+            return quint8(i);
+    }
+    QMutexLocker locker(&otherNamesMutex());
+    QStringList& names = otherNames();
+    qsizetype index = names.indexOf(encodingName);
+    if (index < 0) {
+        if (KnownCount + names.size() >= MaxEncodingIds)
+            return 0;
+        names.append(encodingName);
+        index = names.size() - 1;
+    }
+    return quint8(KnownCount + index);
+}
+
+QString encodingName(quint8 encodingId)
+{
+    if (encodingId < KnownCount)
+        return KnownEncodings[encodingId];
+    QMutexLocker locker(&otherNamesMutex());
+    return otherNames().value(encodingId - KnownCount, QString(KnownEncodings[0]));
+}
+
+qsizetype characterBoundary(const QByteArray& bytes, qsizetype limit, quint8 encodingId)
+{
+    if (limit >= bytes.size())
+        return bytes.size();
+    limit = std::max<qsizetype>(limit, 0);
+    switch (conversionFor(encodingName(encodingId))) {
+    case Conversion::Latin1:
+        return limit;
+    case Conversion::Utf8: {
+        qsizetype cut = limit;
+        while (cut > 0 && isUtf8Continuation(bytes.at(cut)))
+            --cut;
+        return cut;
+    }
+    case Conversion::Utf16Raw: {
+        qsizetype cut = limit & ~qsizetype(1);
+        // The unit before the cut must not be the first half of a pair (host byte order,
+        // as decodeBytes reads it).
+        if (cut >= 2) {
+            char16_t unit = 0;
+            std::memcpy(&unit, bytes.constData() + cut - 2, 2);
+            if (QChar::isHighSurrogate(unit))
+                cut -= 2;
+        }
+        return cut;
+    }
+    case Conversion::Named: {
+        // Walked from the start: a trail byte of these encodings may look like a lead.
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
+        qsizetype pos = 0;
+        while (pos < limit) {
+            qsizetype width = 1;
+            if (b[pos] >= FirstDoubleByteLead && pos + 1 < bytes.size())
+                width = isFourByteSecond(b[pos + 1]) ? 4 : 2;
+            if (pos + width > limit)
+                break;
+            pos += width;
+        }
+        return pos;
+    }
+    }
+    return limit;
 }
 
 QByteArray encodeString(const QString& text, const QString& encodingName)

@@ -129,7 +129,9 @@ AdBanner::AdBanner(const QString& productKey, QWidget* parent, const QString& ba
     m_network = new QNetworkAccessManager(this);
     connect(m_network, &QNetworkAccessManager::finished, this, &AdBanner::onAdsLoaded);
     m_label->setText(AdMarkup::placeholder());
-    fetchAds();
+    // From the event loop: the first request of a process looks up the system's proxy
+    // settings, which must not delay the window.
+    QTimer::singleShot(0, this, &AdBanner::fetchAds);
 }
 
 AdBanner::~AdBanner() = default;

@@ -3,8 +3,10 @@
 // oldest is checked with the view's); text decoded with the encoding of the moment; the
 // exact bytes of text, hex and CSV export (a payload's line breaks indented in the text
 // form, so that no payload can forge entries) and the refusal of paths that cannot be
-// written, a full disk included; and displayChanged firing only on a real change (each one re-renders every
-// row of the view).
+// written, a full disk included; displayChanged firing only on a real change (each one
+// re-renders every row of the view); and the byte budget: the oldest entries go past it,
+// a payload longer than an entry's share is kept cut at a character boundary with a
+// marker giving its full size, and counted in full.
 
 #include <QFile>
 #include <QSignalSpy>
@@ -13,6 +15,16 @@
 
 #include "CommunicationBase.h"
 #include "LogEntry.h"
+
+namespace {
+
+// A budget of 6,400 bytes: a 64th of it, 100 bytes, is what one entry keeps.
+struct SmallBudget : CommunicationBase
+{
+    qint64 maxBytes() const override { return 6400; }
+};
+
+} // namespace
 
 class TestCommunicationBase : public QObject
 {
@@ -24,7 +36,7 @@ private slots:
         CommunicationBase log;
         QStringList events;
         connect(&log, &CommunicationBase::logEntryAdded, this,
-                [&events](const LogEntry& e) { events << e.directionTag() + ' ' + e.text + '|' + e.hexText; });
+                [&events](const LogEntry& e) { events << e.directionTag() + ' ' + e.text() + '|' + e.hexText(); });
         connect(&log, &CommunicationBase::logCleared, this, [&events] { events << "cleared"; });
         connect(&log, &CommunicationBase::countersUpdated, this,
                 [&] { events << QStringLiteral("%1/%2").arg(log.txBytes()).arg(log.rxBytes()); });
@@ -57,7 +69,7 @@ private slots:
         log.logReceivedData(QByteArray::fromHex("C4E3"));
         log.setEncoding("UTF-8");
         log.logReceivedData(QByteArray::fromHex("C4E3"));
-        QCOMPARE(log.entries().at(0).text + '|' + log.entries().at(1).text, "Äã|\uFFFD\uFFFD");
+        QCOMPARE(log.entries().at(0).text() + '|' + log.entries().at(1).text(), "Äã|\uFFFD\uFFFD");
         QCOMPARE(log.maxEntries(), 100000); // dropping the oldest: see the view's test
     }
 
@@ -98,6 +110,39 @@ private slots:
         QVERIFY(!log.writeLogFile(QStringLiteral("/dev/full"), hex, csv)); // every write fails
         log.logSystemMessage("after"); // the lock is released after a failed open
         QCOMPARE(log.entryCount(), 4);
+    }
+
+    void byteBudget_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<QString>("newest");
+        const QByteArray chinese = QString(50, QChar(0x4E2D)).toUtf8(); // 150 bytes
+        QTest::newRow("oldest go") << 200 << QByteArray(60, 'a') << false << 106 << QString(60, 'a');
+        QTest::newRow("cut and marked") << 1 << QByteArray(250, 'b') << false << 1
+                                        << QString(100, 'b') + " …[已截断: 共 250 字节, 保留 100 字节]";
+        QTest::newRow("whole characters") << 1 << chinese << true << 1
+                                          << QString(33, QChar(0x4E2D)) + " …[truncated: 150 bytes in all, 99 kept]";
+    }
+
+    void byteBudget()
+    {
+        QFETCH(int, count);
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, english);
+        QFETCH(int, kept);
+        QFETCH(QString, newest);
+        SmallBudget log;
+        log.setEnglishTexts(english);
+        for (int i = 0; i < count; ++i)
+            log.logReceivedData(payload);
+        const QList<LogEntry> entries = log.entries();
+        QCOMPARE(entries.size(), kept);
+        QVERIFY(log.byteCount() <= log.maxBytes());
+        QCOMPARE(entries.constLast().text(), newest);
+        QCOMPARE(log.rxBytes(), qint64(count) * payload.size());
     }
 };
 

@@ -12,9 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QListView>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -135,8 +135,8 @@ int main(int argc, char* argv[])
     server.findChild<QSplitter*>(QStringLiteral("logSplitter"))->setSizes({280, 300});
     server.findChild<QLineEdit*>(QStringLiteral("filterMethod"))->setText(QStringLiteral("SendMessage"));
     QTest::qWait(600);
-    auto* serverLog = server.findChild<QListWidget*>(QStringLiteral("logOutput"));
-    serverLog->setCurrentRow(serverLog->count() - 1);
+    auto* serverLog = server.findChild<QListView*>(QStringLiteral("logOutput"));
+    serverLog->setCurrentIndex(serverLog->model()->index(serverLog->model()->rowCount() - 1, 0));
     QTest::qWait(200);
     server.grab().save(out + QStringLiteral("/log-detail.png"));
     client.findChild<QTabWidget*>()->setCurrentIndex(1);
@@ -195,10 +195,11 @@ int main(int argc, char* argv[])
     }
     QTest::qWait(600);
     binary.findChild<QSplitter*>(QStringLiteral("logSplitter"))->setSizes({420, 220});
-    auto* binaryLog = binary.findChild<QListWidget*>(QStringLiteral("logOutput"));
-    for (int row = 0; row < binaryLog->count(); ++row)
-        if (binaryLog->item(row)->text().contains(QLatin1String("[Echo](")))
-            binaryLog->setCurrentRow(row);
+    auto* binaryLog = binary.findChild<QListView*>(QStringLiteral("logOutput"));
+    const QAbstractItemModel* binaryRows = binaryLog->model();
+    for (int row = 0; row < binaryRows->rowCount(); ++row)
+        if (binaryRows->index(row, 0).data().toString().contains(QLatin1String("[Echo](")))
+            binaryLog->setCurrentIndex(binaryRows->index(row, 0));
     child<QPushButton>(binary, QStringLiteral("十六进制"))->click();
     QTest::qWait(300);
     binary.grab().save(out + QStringLiteral("/messagepack.png"));

@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -90,7 +91,16 @@ SignalRWidget::SignalRWidget(QWidget* parent)
     connect(m_client, &HubClient::reconnecting, this, [this] { setRunning(true); });
     setupUI();
     m_chartFeed = new ChartFeed(m_chartEngine, m_comm, this);
-    connect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue);
+    // Arguments reach the charts only while a rule could take a value from them: a
+    // flood with no rules then costs nothing there.
+    const auto followRules = [this] {
+        if (m_chartEngine->rules().isEmpty())
+            disconnect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue);
+        else
+            connect(m_client, &HubClient::argumentReceived, m_chartFeed, &ChartFeed::enqueue, Qt::UniqueConnection);
+    };
+    connect(m_chartEngine, &ChartEngine::rulesChanged, this, followRules);
+    followRules();
     connect(m_hub, &SimulatedHub::peerJoined, m_clientList,
             [this](const QString& identifier) { m_clientList->addItem(identifier); });
     connect(m_hub, &SimulatedHub::peerLeft, m_clientList, [this](const QString& identifier) {
@@ -108,7 +118,8 @@ SignalRWidget::~SignalRWidget()
 void SignalRWidget::setupUI()
 {
     setWindowTitle(QStringLiteral("SignalR调试助手"));
-    setWindowIcon(QIcon(QStringLiteral(":/icon/SignalR.ico")));
+    // Reading the icon file decodes every size in it: done once the window is up.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(QIcon(QStringLiteral(":/icon/SignalR.ico"))); });
     setMinimumSize(900, 600);
     resize(1120, 760);
 
@@ -204,7 +215,7 @@ QWidget* SignalRWidget::createHeader()
 
 QWidget* SignalRWidget::createControlPanel()
 {
-    auto* column = new QWidget;
+    auto* column = new QWidget(m_controlScroll->viewport());
     column->setFixedWidth(ControlColumnWidth);
     auto* layout = new QVBoxLayout(column);
     layout->setSpacing(8);
@@ -264,7 +275,7 @@ QWidget* SignalRWidget::createControlPanel()
     layout->addWidget(m_autoReplyPanel);
 
     layout->addWidget(createDisplayGroup(column));
-    layout->addWidget(createChartGroup());
+    layout->addWidget(createChartGroup(column));
 
     connect(m_clientRadio, &QRadioButton::toggled, this, &SignalRWidget::onModeToggled);
     connect(subscribeButton, &QPushButton::clicked, this, &SignalRWidget::addSubscription);
@@ -359,9 +370,9 @@ QGroupBox* SignalRWidget::createDisplayGroup(QWidget* parent)
     return group;
 }
 
-QGroupBox* SignalRWidget::createChartGroup()
+QGroupBox* SignalRWidget::createChartGroup(QWidget* parent)
 {
-    auto* group = new QGroupBox(QStringLiteral("数据可视化"));
+    auto* group = new QGroupBox(QStringLiteral("数据可视化"), parent);
     auto* layout = new QVBoxLayout(group);
     layout->setContentsMargins(0, 0, 0, 0);
     m_chartEngine = new ChartEngine(group);
@@ -378,19 +389,21 @@ QWidget* SignalRWidget::createWorkArea()
     area->setChildrenCollapsible(false);
     area->setHandleWidth(8);
     m_tabWidget = new QTabWidget(area);
-    m_logView = new LogViewWidget(m_comm, m_tabWidget);
+    // Made where addTab puts it: a page polished under another parent is polished
+    // again, all of it, when it moves (with a style sheet on the application).
+    m_logView = new LogViewWidget(m_comm, m_tabWidget->findChild<QStackedWidget*>());
     m_tabWidget->addTab(m_logView, QStringLiteral("通信日志"));
     m_tabWidget->addTab(m_chartEngine->chartView, QStringLiteral("数据图表"));
     area->addWidget(m_tabWidget);
-    area->addWidget(createSendArea());
+    area->addWidget(createSendArea(area));
     area->setStretchFactor(0, 1);
     area->setStretchFactor(1, 0);
     return area;
 }
 
-QWidget* SignalRWidget::createSendArea()
+QWidget* SignalRWidget::createSendArea(QWidget* parent)
 {
-    auto* group = new QGroupBox(QStringLiteral("发送区"));
+    auto* group = new QGroupBox(QStringLiteral("发送区"), parent);
     auto* layout = new QVBoxLayout(group);
 
     auto* methodRow = new QHBoxLayout;

@@ -70,9 +70,9 @@ private:
     QWidget* createControlPanel();
     QGroupBox* createConnectionGroup(QWidget* parent);
     QGroupBox* createDisplayGroup(QWidget* parent);
-    QGroupBox* createChartGroup();
+    QGroupBox* createChartGroup(QWidget* parent);
     QWidget* createWorkArea();
-    QWidget* createSendArea();
+    QWidget* createSendArea(QWidget* parent);
     void onModeToggled(bool clientChecked);
     void showClientMenu(const QPoint& position);
     void setRunning(bool running);

@@ -10,7 +10,7 @@ inline QStringList logLines(const CommunicationBase* comm)
     static const char* const Tags[] = {"TX ", "RX ", "SYS "}; // by LogEntry::Direction
     QStringList lines;
     for (const LogEntry& entry : comm->entries())
-        lines.append(QLatin1String(Tags[entry.direction]) + entry.text);
+        lines.append(QLatin1String(Tags[entry.direction]) + entry.text());
     return lines;
 }
 
