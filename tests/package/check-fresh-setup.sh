@@ -86,14 +86,14 @@ trap 'exit 143' TERM
 # A /dev of its own: the device nodes a build, apt and an X server use, pseudo-terminals
 # from a new devpts instance and a tmpfs for shared memory.
 make_dev() {
-    local d=$root/dev spec name major minor
+    local d=$root/dev entry name major minor
     mount -t tmpfs -o mode=755,nosuid tmpfs "$d" || return 1
-    for spec in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0; do
-        IFS=: read -r name major minor <<<"$spec"
+    for entry in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0; do
+        IFS=: read -r name major minor <<<"$entry"
         mknod -m 666 "$d/$name" c "$major" "$minor" || return 1
     done
-    for spec in fd:/proc/self/fd stdin:/proc/self/fd/0 stdout:/proc/self/fd/1 stderr:/proc/self/fd/2 ptmx:pts/ptmx; do
-        ln -s "${spec#*:}" "$d/${spec%%:*}"
+    for entry in fd:/proc/self/fd stdin:/proc/self/fd/0 stdout:/proc/self/fd/1 stderr:/proc/self/fd/2 ptmx:pts/ptmx; do
+        ln -s "${entry#*:}" "$d/${entry%%:*}"
     done
     mkdir "$d/pts" "$d/shm" && mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts "$d/pts" &&
         mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs "$d/shm"

@@ -48,10 +48,10 @@ class MessagesHub : Hub
     public Unwritable Explode(string _) => new();
 
     // "count,delayMs": the numbers 0 to count-1, one every delayMs.
-    public async IAsyncEnumerable<int> Counter(string spec, [EnumeratorCancellation] CancellationToken cancellation)
+    public async IAsyncEnumerable<int> Counter(string countAndDelay, [EnumeratorCancellation] CancellationToken cancellation)
     {
         using var cancelled = cancellation.Register(() => Console.WriteLine("STREAM CANCELLED"));
-        var parts = spec.Split(',').Select(int.Parse).ToArray();
+        var parts = countAndDelay.Split(',').Select(int.Parse).ToArray();
         for (var i = 0; i < parts[0]; ++i)
         {
             yield return i;
