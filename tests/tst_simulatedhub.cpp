@@ -80,60 +80,44 @@ class TestSimulatedHub : public QObject
     Q_OBJECT
 
 private slots:
-    void dispatch_data()
-    {
-        QTest::addColumn<QString>("invocation");
-        QTest::addColumn<QStringList>("pushes"); // "all:" or "caller:" + record
-        QTest::addColumn<QString>("completion");
-        QTest::newRow("SendMessage")
-            << "{\"type\":1,\"invocationId\":\"1\",\"target\":\"SendMessage\",\"arguments\":[\"hi\"]}"
-            << QStringList({"all:{\"arguments\":[\"hi\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"1\",\"result\":null,\"type\":3}\x1e";
-        QTest::newRow("Send without id: no completion")
-            << "{\"type\":1,\"target\":\"Send\",\"arguments\":[{\"b\":1,\"a\":2}]}"
-            << QStringList({"all:{\"arguments\":[{\"a\":2,\"b\":1}],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
-            << "";
-        QTest::newRow("Echo")
-            << "{\"type\":1,\"invocationId\":\"7\",\"target\":\"Echo\",\"arguments\":[\"中文\"]}"
-            << QStringList({"caller:{\"arguments\":[\"中文\"],\"target\":\"Echo\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"7\",\"result\":\"中文\",\"type\":3}\x1e";
-        QTest::newRow("Broadcast")
-            << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Broadcast\",\"arguments\":[\"Custom\",42]}"
-            << QStringList({"all:{\"arguments\":[42],\"target\":\"Custom\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e";
-        QTest::newRow("unknown method")
-            << "{\"type\":1,\"invocationId\":\"4\",\"target\":\"Nope\",\"arguments\":[]}" << QStringList()
-            << "{\"error\":\"Unknown hub method 'Nope'\",\"invocationId\":\"4\",\"type\":3}\x1e";
-        QTest::newRow("wrong argument count")
-            << "{\"type\":1,\"invocationId\":\"5\",\"target\":\"Echo\",\"arguments\":[\"a\",\"b\"]}"
-            << QStringList()
-            << "{\"error\":\"Invocation provides 2 argument(s) but target expects 1.\",\"invocationId\":\"5\",\"type\":3}\x1e";
-        QTest::newRow("stream invoked as a call")
-            << "{\"type\":1,\"invocationId\":\"8\",\"target\":\"Counter\",\"arguments\":[2,10]}" << QStringList()
-            << "{\"error\":\"The client attempted to invoke the streaming 'Counter' method with a non-streaming "
-               "invocation.\",\"invocationId\":\"8\",\"type\":3}\x1e";
-        QTest::newRow("broadcast to a non-string method")
-            << "{\"type\":1,\"invocationId\":\"6\",\"target\":\"Broadcast\",\"arguments\":[1,\"m\"]}"
-            << QStringList()
-            << "{\"error\":\"Broadcast expects a method name as its first argument.\",\"invocationId\":\"6\",\"type\":3}\x1e";
-    }
-
-    void dispatch()
-    {
-        QFETCH(QString, invocation);
-        QFETCH(QStringList, pushes);
-        QFETCH(QString, completion);
-        const SimulatedHubMethods::Reply reply = SimulatedHubMethods::dispatch(parsed(invocation));
-        QCOMPARE(pushLines(reply), pushes);
-        QCOMPARE(reply.completion, completion);
-    }
-
-    void autoReplies_data()
+    // The built-in methods (no rules), then scripted replies.
+    void replies_data()
     {
         QTest::addColumn<QStringList>("rules"); // "!" before a rule that must be refused
         QTest::addColumn<QString>("invocation");
         QTest::addColumn<QStringList>("pushes");
         QTest::addColumn<QString>("completion"); // empty: no rule matched
+        QTest::newRow("SendMessage")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"1\",\"target\":\"SendMessage\",\"arguments\":[\"hi\"]}"
+            << QStringList({"all:{\"arguments\":[\"hi\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"1\",\"result\":null,\"type\":3}\x1e";
+        QTest::newRow("Send without id: no completion")
+            << QStringList() << "{\"type\":1,\"target\":\"Send\",\"arguments\":[{\"b\":1,\"a\":2}]}"
+            << QStringList({"all:{\"arguments\":[{\"a\":2,\"b\":1}],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
+            << "";
+        QTest::newRow("Echo")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"7\",\"target\":\"Echo\",\"arguments\":[\"中文\"]}"
+            << QStringList({"caller:{\"arguments\":[\"中文\"],\"target\":\"Echo\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"7\",\"result\":\"中文\",\"type\":3}\x1e";
+        QTest::newRow("Broadcast")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Broadcast\",\"arguments\":[\"Custom\",42]}"
+            << QStringList({"all:{\"arguments\":[42],\"target\":\"Custom\",\"type\":1}\x1e"})
+            << "{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e";
+        QTest::newRow("unknown method")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"4\",\"target\":\"Nope\",\"arguments\":[]}" << QStringList()
+            << "{\"error\":\"Unknown hub method 'Nope'\",\"invocationId\":\"4\",\"type\":3}\x1e";
+        QTest::newRow("wrong argument count")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"5\",\"target\":\"Echo\",\"arguments\":[\"a\",\"b\"]}"
+            << QStringList()
+            << "{\"error\":\"Invocation provides 2 argument(s) but target expects 1.\",\"invocationId\":\"5\",\"type\":3}\x1e";
+        QTest::newRow("stream invoked as a call")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"8\",\"target\":\"Counter\",\"arguments\":[2,10]}" << QStringList()
+            << "{\"error\":\"The client attempted to invoke the streaming 'Counter' method with a non-streaming "
+               "invocation.\",\"invocationId\":\"8\",\"type\":3}\x1e";
+        QTest::newRow("broadcast to a non-string method")
+            << QStringList() << "{\"type\":1,\"invocationId\":\"6\",\"target\":\"Broadcast\",\"arguments\":[1,\"m\"]}"
+            << QStringList()
+            << "{\"error\":\"Broadcast expects a method name as its first argument.\",\"invocationId\":\"6\",\"type\":3}\x1e";
         QTest::newRow("all rules of the method, in order")
             << QStringList({"Go|c|T|[1,\"x\"]", "go|r|{\"b\":1}", "Other|r|5", " GO |a|U|\"one\"", "go|r|2"})
             << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Go\",\"arguments\":[]}"
@@ -149,7 +133,7 @@ private slots:
             << QStringList() << QString();
     }
 
-    void autoReplies()
+    void replies()
     {
         QFETCH(QStringList, rules);
         QFETCH(QString, invocation);
@@ -161,7 +145,10 @@ private slots:
             QCOMPARE(table.add(rule(text.remove(0, refused ? 1 : 0))).problem != AutoReplyRules::Problem::None, refused);
         }
         SimulatedHubMethods::Reply reply;
-        QCOMPARE(table.apply(parsed(invocation), reply), !completion.isEmpty());
+        if (rules.isEmpty())
+            reply = SimulatedHubMethods::dispatch(parsed(invocation));
+        else
+            QCOMPARE(table.apply(parsed(invocation), reply), !completion.isEmpty());
         QCOMPARE(pushLines(reply), pushes);
         QCOMPARE(reply.completion, completion);
     }
@@ -198,27 +185,23 @@ private slots:
 
     void methodsReachTheRightClients()
     {
+        using namespace HubProtocol;
         Fixture f;
         auto caller = f.handshakenPeer();
         auto other = f.handshakenPeer();
         QVERIFY(caller && other);
-        caller->socket->sendTextMessage(QStringLiteral(
-            "{\"type\":1,\"invocationId\":\"1\",\"target\":\"Echo\",\"arguments\":[\"e\"]}\x1e"
-            "{\"type\":1,\"invocationId\":\"2\",\"target\":\"SendMessage\",\"arguments\":[\"s\"]}\x1e"));
-        const QString echo = QStringLiteral("{\"arguments\":[\"e\"],\"target\":\"Echo\",\"type\":1}\x1e");
-        const QString message = QStringLiteral("{\"arguments\":[\"s\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e");
+        caller->socket->sendTextMessage(clientInvocation("Echo", "e", 1) + clientInvocation("SendMessage", "s", 2));
+        const QString message = serverInvocation("ReceiveMessage", "s");
         QTRY_COMPARE_WITH_TIMEOUT(caller->received.size(), 4, Timeout);
-        QCOMPARE(caller->received,
-                 QStringList({echo, QStringLiteral("{\"invocationId\":\"1\",\"result\":\"e\",\"type\":3}\x1e"),
-                              message, QStringLiteral("{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e")}));
+        QCOMPARE(caller->received, QStringList({serverInvocation("Echo", "e"), completionResult("1", "e"), message,
+                                                completionResult("2", QJsonValue::Null)}));
         QTRY_COMPARE_WITH_TIMEOUT(other->received, QStringList({message}), Timeout);
         // One received entry for the whole message; the hub's answers are not logged.
-        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX {\"type\":1")).size(), 1);
+        QCOMPARE(logLines(&f.log).filter(QStringLiteral("RX {\"arguments\"")).size(), 1);
         QCOMPARE(f.log.txBytes(), qint64(0));
 
         f.hub.broadcast(QStringLiteral("Push"), "p");
-        const QString push = QStringLiteral("{\"arguments\":[\"p\"],\"target\":\"Push\",\"type\":1}\x1e");
-        QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(push), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(other->received.contains(serverInvocation("Push", "p")), Timeout);
         QCOMPARE(logLines(&f.log).last(), QStringLiteral("TX p"));
         QCOMPARE(f.log.txBytes(), qint64(1));
     }
@@ -326,11 +309,9 @@ private slots:
         Fixture first;
         CommunicationBase log;
         SimulatedHub second(&log);
-        QVERIFY(!second.listen(first.hub.port(), QStringLiteral("/hub")));
-        QVERIFY(!second.isListening());
+        QVERIFY(!second.listen(first.hub.port(), QStringLiteral("/hub")) && !second.isListening());
         QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 监听失败: ")));
-        QCOMPARE(logLines(&first.log).first(),
-                 QStringLiteral("SYS SignalR服务器已启动: http://localhost:%1/debughub").arg(first.hub.port()));
+        QCOMPARE(logLines(&first.log).first(), "SYS SignalR服务器已启动: http://localhost:" + QString::number(first.hub.port()) + "/debughub");
     }
 };
 

@@ -7,14 +7,10 @@
 // Short readable forms of the log for comparisons: "SYS text", "RX text", "TX text".
 inline QStringList logLines(const CommunicationBase* comm)
 {
+    static const char* const Tags[] = {"TX ", "RX ", "SYS "}; // by LogEntry::Direction
     QStringList lines;
-    const QList<LogEntry> entries = comm->entries();
-    for (const LogEntry& entry : entries) {
-        const QString tag = entry.direction == LogEntry::SYS  ? QStringLiteral("SYS")
-                            : entry.direction == LogEntry::RX ? QStringLiteral("RX")
-                                                              : QStringLiteral("TX");
-        lines.append(tag + QLatin1Char(' ') + entry.text());
-    }
+    for (const LogEntry& entry : comm->entries())
+        lines.append(QLatin1String(Tags[entry.direction]) + entry.text());
     return lines;
 }
 

@@ -6,32 +6,30 @@
 
 RecordingHub::RecordingHub(QObject* parent)
     : QObject(parent)
-    , m_server(new QWebSocketServer(QStringLiteral("RecordingHub"), QWebSocketServer::NonSecureMode,
-                                  this))
+    , m_server(new QWebSocketServer(QStringLiteral("RecordingHub"), QWebSocketServer::NonSecureMode, this))
 {
     connect(m_server, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             m_clients.append(socket);
-            connect(socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
-                received.append(text);
-                emit textReceived(text);
-            });
+            connect(socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) { received.append(text); });
             connect(socket, &QWebSocket::binaryMessageReceived, this,
                     [this](const QByteArray& frame) { receivedFrames.append(frame); });
             connect(socket, &QWebSocket::disconnected, this, [this, socket] {
                 m_clients.removeOne(socket);
                 socket->deleteLater();
-                emit clientDisconnected();
             });
-            emit clientConnected();
         }
     });
 }
 
+// The sockets go quietly: a disconnected() during destruction would reach a half-gone hub.
 RecordingHub::~RecordingHub()
 {
-    abortAll();
+    for (QWebSocket* socket : std::as_const(m_clients)) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+    }
 }
 
 bool RecordingHub::listen()
@@ -44,9 +42,9 @@ quint16 RecordingHub::port() const
     return m_server->serverPort();
 }
 
-QUrl RecordingHub::url(const QString& path) const
+QUrl RecordingHub::url() const
 {
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port()).arg(path));
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/hub").arg(port()));
 }
 
 void RecordingHub::sendToAll(const QString& text)
@@ -65,15 +63,4 @@ void RecordingHub::closeAll()
 {
     for (QWebSocket* socket : std::as_const(m_clients))
         socket->close();
-}
-
-void RecordingHub::abortAll()
-{
-    const QList<QWebSocket*> sockets = m_clients;
-    m_clients.clear();
-    for (QWebSocket* socket : sockets) {
-        disconnect(socket, nullptr, this, nullptr);
-        socket->abort();
-        socket->deleteLater();
-    }
 }

@@ -20,21 +20,14 @@ public:
 
     bool listen();
     quint16 port() const;
-    QUrl url(const QString& path = QStringLiteral("/hub")) const;
-
+    QUrl url() const;
     void sendToAll(const QString& text);
     void sendFrameToAll(const QByteArray& frame);
     void closeAll();
-    void abortAll();
     int clientCount() const { return int(m_clients.size()); }
 
     QStringList received;
     QList<QByteArray> receivedFrames;
-
-signals:
-    void textReceived(const QString& text);
-    void clientConnected();
-    void clientDisconnected();
 
 private:
     QWebSocketServer* m_server = nullptr;
