@@ -6,8 +6,8 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QPromise>
+#include <QRegularExpression>
 #include <QSslError>
 #include <QJsonArray>
 #include <QJsonObject>
