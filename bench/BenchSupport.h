@@ -1,5 +1,7 @@
 #pragma once
 
+#include <malloc.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -58,6 +60,13 @@ private:
 };
 
 // VmRSS of this process in MiB, 0 if unknown.
+// Heap the allocator has handed out and not had back (small and mapped blocks).
+inline double heapInUseMiB()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
 inline double residentMiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));

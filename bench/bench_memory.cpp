@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <malloc.h>
 
 #include "BenchSupport.h"
 #include "CommunicationBase.h"
@@ -30,12 +29,6 @@ constexpr int StepTimeoutMs = 600000;
 constexpr double CapsTargetMiB = 120;
 constexpr double FlatTarget = 0.10;
 constexpr int QuietMs = 1500;
-
-double heapInUseMiB()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
-}
 
 QString recordText(qint64 n)
 {

@@ -25,7 +25,6 @@
 #include <memory>
 #include <vector>
 
-#include <malloc.h>
 
 #include "BenchSupport.h"
 #include "CommunicationBase.h"
@@ -51,12 +50,6 @@ constexpr double FlatTarget = 0.05;
 QString record(qint64 n)
 {
     return QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(n);
-}
-
-double heapInUseMiB()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 bool flood(CommunicationBase& comm, LogViewWidget& view)
