@@ -19,7 +19,6 @@
 #include "HubClient.h"
 #include "HubTestKit.h"
 #include "LogLines.h"
-#include "RecordingHub.h"
 
 using HubTestKit::Timeout;
 

@@ -26,7 +26,6 @@
 #include "HubTestKit.h"
 #include "LanguageManager.h"
 #include "LogLines.h"
-#include "RecordingHub.h"
 #include "SignalRWidget.h"
 #include "SimulatedHub.h"
 

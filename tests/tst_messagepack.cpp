@@ -15,7 +15,6 @@
 #include "HubTestKit.h"
 #include "LogLines.h"
 #include "MessagePackCodec.h"
-#include "RecordingHub.h"
 #include "SimulatedHub.h"
 
 using namespace MessagePackCodec;
