@@ -1,14 +1,20 @@
 // Guards the wire format against: bytes that differ from what hubs and the official
-// clients expect (key order, escapes, raw UTF-8, the separator), records split wrongly,
-// records put in the wrong kind (so that errors vanish or handshakes are missed), typed
-// records whose row loses what the hub said (error texts, results, ids, close reasons) or
-// feeds the charts the wrong texts, and addresses opened with the wrong scheme.
+// clients expect (key order, escapes, raw UTF-8, the separator), records put in the wrong
+// kind (so that errors vanish or handshakes are missed), typed records whose row loses
+// what the hub said (error texts, results, ids, close reasons) or feeds the charts the
+// wrong texts. And the negotiate step's pure parts against: /negotiate put after the
+// query or doubled at a trailing slash, the version dropped or doubled, http/https and
+// ws/wss mixed up (whatever the scheme's case, or none), the wrong id taken from a
+// version 0 or 1 answer, ids and tokens not percent-encoded, redirects, errors and old
+// servers read as connections, and a hub without WebSockets accepted.
 
 #include <QTest>
 
 #include "HubProtocol.h"
+#include "Negotiation.h"
 
 using namespace HubProtocol;
+using Kind = Negotiation::Answer::Kind;
 
 static const QString RS = QString(QChar(RecordSeparator));
 
@@ -45,22 +51,6 @@ private slots:
         QFETCH(QString, built);
         QFETCH(QString, expected);
         QCOMPARE(built, expected + RS);
-    }
-
-    void splitRecords_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("records");
-        QTest::newRow("two ended records") << "A" + RS + "B" + RS << QStringList({"A", "B"});
-        QTest::newRow("unterminated last, empty between") << "A" + RS + RS + "B" << QStringList({"A", "B"});
-        QTest::newRow("not trimmed") << " A \n" + RS << QStringList({" A \n"});
-    }
-
-    void splitRecords()
-    {
-        QFETCH(QString, message);
-        QFETCH(QStringList, records);
-        QCOMPARE(HubProtocol::splitRecords(message), records);
     }
 
     void classify_data()
@@ -110,7 +100,6 @@ private slots:
         row("string item", R"({"type":2,"invocationId":"3","item":"x=1"})", -1, false, "[流 #3] x=1", {"x=1"});
         row("number item, english", R"({"type":2,"invocationId":"3","item":21.5})", -1, true, "[stream #3] 21.5", {"21.5"});
         row("string result with time", R"({"type":3,"invocationId":"7","result":"ok"})", 12, false, "[结果 #7] ok (12 ms)");
-        row("number result", R"({"type":3,"invocationId":"7","result":42})", -1, false, "[结果 #7] 42");
         row("null result", R"({"type":3,"invocationId":"7","result":null})", 0, false, "[结果 #7] null (0 ms)");
         row("object result", R"({"type":3,"invocationId":"7","result":{"z":1,"a":[]}})", -1, false, R"([结果 #7] {"a":[],"z":1})");
         row("no result", R"({"type":3,"invocationId":"7"})", 5, true, "[result #7] (5 ms)");
@@ -120,8 +109,6 @@ private slots:
         row("number id", R"({"type":3,"invocationId":9,"result":1})", -1, false, "[结果 #9] 1");
         row("stream invocation from hub", R"({"type":4,"invocationId":"1","target":"X"})", -1, false,
             R"(服务端发来了只应由客户端发送的消息 (类型 4): {"invocationId":"1","target":"X","type":4})");
-        row("cancel from hub, english", R"({"type":5,"invocationId":"1"})", -1, true,
-            R"(The hub sent a message that only clients send (type 5): {"invocationId":"1","type":5})");
         row("ping", R"({"type":6})", -1, false, "[心跳]");
         row("close with error", R"({"type":7,"error":"gone","allowReconnect":true})", -1, false, "服务端关闭连接: gone (允许重连)");
         row("plain close, english", R"({"type":7})", -1, true, "Hub closed the connection (reconnect not allowed)");
@@ -142,21 +129,52 @@ private slots:
         QCOMPARE(typed.arguments, chartTexts);
     }
 
-    void normalizeHubUrl_data()
+    void negotiateStep_data()
     {
         QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("url");
-        QTest::newRow("no scheme") << "localhost:5000/debughub" << "ws://localhost:5000/debughub";
-        QTest::newRow("Http") << "Http://host/hub" << "ws://host/hub";
-        QTest::newRow("https") << "https://host/hub" << "wss://host/hub";
-        QTest::newRow("unknown scheme") << "ftp://host" << "ws://ftp://host";
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("queryToken");
+        QTest::addColumn<QString>("negotiateUrl");
+        QTest::addColumn<QString>("next"); // what the client does with the answer
+        const QString plain = QStringLiteral("http://h/hub/negotiate?negotiateVersion=1");
+        QTest::newRow("ws, v1 takes connectionToken")
+            << "ws://h:5000/hub" << QByteArray(R"({"connectionId":"c","connectionToken":"t+1","negotiateVersion":1)"
+                                               R"(,"availableTransports":[{"transport":"WebSockets"}]})")
+            << "" << "http://h:5000/hub/negotiate?negotiateVersion=1" << "ws://h:5000/hub?id=t%2B1";
+        QTest::newRow("https, query and trailing slash, v0 takes connectionId, token in query")
+            << "https://h/client/?hub=chat" << QByteArray(R"({"connectionId":"c0","availableTransports":[{"transport":"WebSockets"}]})")
+            << "a b&c" << "https://h/client/negotiate?hub=chat&negotiateVersion=1"
+            << "wss://h/client/?hub=chat&id=c0&access_token=a%20b%26c";
+        QTest::newRow("no scheme, version already asked, redirect")
+            << "h/hub?negotiateVersion=1" << QByteArray("{\"url\":\"https://x/client/?hub=h\",\"accessToken\":\"tk\"}") << ""
+            << plain << "redirect https://x/client/?hub=h tk";
+        QTest::newRow("wss root, error") << "wss://h/" << QByteArray(R"({"error":"Negotiate refused"})") << ""
+                                         << "https://h/negotiate?negotiateVersion=1" << "error Negotiate refused";
+        QTest::newRow("old ASP.NET SignalR") << "http://h/hub" << QByteArray(R"({"Url":"/x","ProtocolVersion":"1.5"})")
+                                             << "" << plain << "old server";
+        QTest::newRow("upper-case scheme, no WebSockets")
+            << "HTTP://h/hub" << QByteArray(R"({"negotiateVersion":1,"connectionToken":"t","availableTransports":[{"transport":"LongPolling"}]})")
+            << "" << plain << "without WebSockets ws://h/hub?id=t";
+        QTest::newRow("v1 without its token") << "ws://h/hub" << QByteArray(R"({"negotiateVersion":1,"connectionId":"c"})")
+                                              << "" << plain << "not negotiate";
+        QTest::newRow("a web page") << "ws://h/hub" << QByteArray("<html></html>") << "" << plain << "not negotiate";
     }
 
-    void normalizeHubUrl()
+    void negotiateStep()
     {
         QFETCH(QString, address);
-        QFETCH(QString, url);
-        QCOMPARE(HubProtocol::normalizeHubUrl(address), url);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, queryToken);
+        QFETCH(QString, negotiateUrl);
+        QFETCH(QString, next);
+        QCOMPARE(Negotiation::negotiateUrl(address), negotiateUrl);
+        const Negotiation::Answer a = Negotiation::parseAnswer(answer);
+        const QString webSocket = (a.webSockets ? "" : "without WebSockets ")
+                                  + Negotiation::webSocketUrl(address, a.connectionToken, queryToken);
+        const QMap<Kind, QString> outcomes{{Kind::Connect, webSocket}, {Kind::Redirect, "redirect " + a.url + ' ' + a.accessToken},
+                                           {Kind::HubError, "error " + a.error}, {Kind::OldServer, "old server"},
+                                           {Kind::NotNegotiate, "not negotiate"}};
+        QCOMPARE(outcomes.value(a.kind), next);
     }
 };
 
