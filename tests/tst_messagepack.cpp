@@ -200,37 +200,29 @@ private slots:
         }
     }
 
+    // The official client's MessagePack against the simulated hub: tst_interop.
     void hubServesBothProtocols()
     {
         CommunicationBase log;
         SimulatedHub hub(&log);
         QVERIFY(hub.listen(0, QStringLiteral("/debughub")));
         HubTestKit::Peer json(hub.port());
-        QVERIFY(json.handshake());
         HubTestKit::Peer binary(hub.port());
-        QVERIFY(binary.waitConnected());
-        // The handshake in a binary frame, with the first calls after it.
+        QVERIFY(json.handshake() && binary.waitConnected());
+        // The handshake in a binary frame, with the first calls after it: Echo and Send.
         binary.socket->sendBinaryMessage(HubProtocol::handshakeRequest("messagepack").toUtf8()
                                          + framed(hex("96 01 80 a1 31 a4 45 63 68 6f 91 81 a1 6b 92 01 c3 90"))
-                                         + framed(hex("96 01 80 c0 a4 53 65 6e 64 91 a2 68 69 90"))
-                                         + framed(hex("96 04 80 a1 32 a7 43 6f 75 6e 74 65 72 92 01 00 90")));
-        const QList<QByteArray> answers = {
-            Ack, framed(hex("96 01 80 c0 a4 45 63 68 6f 91 81 a1 6b 92 01 c3 90")),   // Echo pushed back
-            framed(hex("95 03 80 a1 31 03 81 a1 6b 92 01 c3")),                        // and returned
-            framed(hex("96 01 80 c0 ae") + "ReceiveMessage" + hex("91 a2 68 69 90")), // Send to all
-            framed(hex("94 02 80 a1 32 00")), framed(hex("94 03 80 a1 32 02"))};       // the stream
-        QTRY_COMPARE_WITH_TIMEOUT(binary.frames.size(), answers.size(), Timeout);
-        for (int i = 0; i < answers.size(); ++i)
-            QCOMPARE(binary.frames.at(i).toHex(' '), answers.at(i).toHex(' '));
-        QVERIFY(binary.received.isEmpty());
+                                         + framed(hex("96 01 80 c0 a4 53 65 6e 64 91 a2 68 69 90")));
+        const QByteArray answers = Ack + framed(hex("96 01 80 c0 a4 45 63 68 6f 91 81 a1 6b 92 01 c3 90"))
+                                   + framed(hex("95 03 80 a1 31 03 81 a1 6b 92 01 c3"))
+                                   + framed(hex("96 01 80 c0 ae") + "ReceiveMessage" + hex("91 a2 68 69 90"));
+        QTRY_COMPARE_WITH_TIMEOUT(binary.frames.join().toHex(' '), answers.toHex(' '), Timeout);
         QTRY_COMPARE_WITH_TIMEOUT(json.received, QStringList{R"({"arguments":["hi"],"target":"ReceiveMessage","type":1})"
                                                              "\x1e"}, Timeout);
-        QVERIFY(json.frames.isEmpty());
+        QVERIFY(binary.received.isEmpty() && json.frames.isEmpty());
         QVERIFY(logContains(&log, QStringLiteral("SYS 客户端 %1 使用 MessagePack 协议").arg(binary.identifier())));
         QVERIFY(logContains(&log, R"(RX {"arguments":[{"k":[1,true]}],"invocationId":"1","target":"Echo","type":1})"
-                                  "\x1e" R"({"arguments":["hi"],"target":"Send","type":1})"
-                                  "\x1e" R"({"arguments":[1,0],"invocationId":"2","target":"Counter","type":4})"
-                                  "\x1e"));
+                                  "\x1e" R"({"arguments":["hi"],"target":"Send","type":1})" "\x1e"));
     }
 };
 

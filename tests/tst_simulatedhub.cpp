@@ -114,10 +114,6 @@ private slots:
             << QStringList() << "{\"type\":1,\"invocationId\":\"8\",\"target\":\"Counter\",\"arguments\":[2,10]}" << QStringList()
             << "{\"error\":\"The client attempted to invoke the streaming 'Counter' method with a non-streaming "
                "invocation.\",\"invocationId\":\"8\",\"type\":3}\x1e";
-        QTest::newRow("broadcast to a non-string method")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"6\",\"target\":\"Broadcast\",\"arguments\":[1,\"m\"]}"
-            << QStringList()
-            << "{\"error\":\"Broadcast expects a method name as its first argument.\",\"invocationId\":\"6\",\"type\":3}\x1e";
         QTest::newRow("all rules of the method, in order")
             << QStringList({"Go|c|T|[1,\"x\"]", "go|r|{\"b\":1}", "Other|r|5", " GO |a|U|\"one\"", "go|r|2"})
             << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Go\",\"arguments\":[]}"
