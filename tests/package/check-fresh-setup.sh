@@ -154,12 +154,12 @@ mount -t proc proc "$root/proc" && mount -t sysfs -o ro sysfs "$root/sys" && mak
 stage "checkout cloned, root mounted"
 
 # --- ./test.sh -------------------------------------------------------------------------
-# Node.js and .NET are not there, so the interop tests skip themselves.
+# Node.js and .NET are not there, so tst_interop skips every case.
 step "./test.sh on a fresh $suite root" "$tmp/test.log" in_root ./test.sh &&
     grep -E 'tests passed|tests failed' "$tmp/test.log" | sed 's/^/    /'
 stage "./test.sh"
 
-# Every interop test must have skipped, not passed against something that is not there.
+# tst_interop must have skipped, not passed against something that is not there.
 if [ -f "$root/root/korvahub/build/CTestTestfile.cmake" ]; then
     out=$(in_root "ctest --test-dir build -R '^tst_interop' -V" 2>&1)
     listed=$(grep -cE '^ *Start +[0-9]+: tst_interop' <<<"$out")
