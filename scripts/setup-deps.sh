@@ -7,9 +7,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-websockets-dev qt6-charts-dev
     # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev does not pull in.
     libqt6opengl6-dev libgl-dev
-    # Qt's own translations (dialogs, socket errors in Chinese); openssl makes the TLS
-    # test's certificate; msgpack-c encodes and decodes the MessagePack hub protocol.
-    libmsgpack-dev qt6-translations-l10n openssl
+    # Qt's own translations (dialogs, socket errors in Chinese); msgpack-c encodes and
+    # decodes the MessagePack hub protocol.
+    libmsgpack-dev qt6-translations-l10n
     # Root certificates, without which no wss:// hub or https:// feed can be verified.
     ca-certificates
     libqt6svg6 qt6-qpa-plugins

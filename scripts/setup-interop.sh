@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Node.js packages of the interop tests (tests/interop/node) when they are
-# missing or no longer match the lock file. Without node and npm it does nothing: the
-# test that needs them skips itself. Safe to run any number of times.
+# Installs the Node.js packages of tst_interop (tests/interop/node) when they are missing
+# or no longer match the lock file. Without node and npm it does nothing: the cases that
+# need them skip themselves. Safe to run any number of times.
 set -euo pipefail
 cd "$(dirname "$0")/../tests/interop/node"
 
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
-    echo "setup-interop: node or npm not found; the Node.js half of tst_interop will be skipped"
+    echo "setup-interop: node or npm not found; the JavaScript client's cases of tst_interop will be skipped"
     exit 0
 fi
 
@@ -19,6 +19,6 @@ if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] \
     exit 0
 fi
 
-echo "setup-interop: installing the Node.js packages of the interop tests"
+echo "setup-interop: installing the Node.js packages of tst_interop"
 npm ci --no-audit --no-fund --loglevel=error >/dev/null
 echo "$want" >"$stamp"

@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(f.logSince(before), expected);
     }
 
-    // Results, errors, items and round trips against a real hub: tst_interop_messages.
+    // Results, errors, items and round trips against a real hub: tst_interop.
     void callKindsAndAnswers()
     {
         Fixture f;
