@@ -41,14 +41,11 @@ struct Fixture
     QListView* list() const { return view.list(); }
     QModelIndex index(int row) const { return list()->model()->index(row, 0); }
     QString row(int row) const { return index(row).data().toString(); }
-    int count() const { return view.shownCount(); }
-    template <typename T>
-    T* child(const char* name) const { return view.findChild<T*>(QLatin1String(name)); }
     // That many rows, nothing queued, and no filter or re-render pass left.
     bool settled(int rows) const
     {
         return QTest::qWaitFor(
-            [&] { return count() == rows && view.pendingCount() == 0 && !view.isPassRunning(); }, Timeout);
+            [&] { return view.shownCount() == rows && view.pendingCount() == 0 && !view.isPassRunning(); }, Timeout);
     }
 
     Log comm;
@@ -68,7 +65,7 @@ private slots:
         QSignalSpy insertions(f.list()->model(), &QAbstractItemModel::rowsInserted);
         for (int i = 0; i < 450; ++i)
             f.comm.logSystemMessage(QString::number(i));
-        QCOMPARE(f.count(), 0);  // nothing before the timer fires
+        QCOMPARE(f.view.shownCount(), 0);  // nothing before the timer fires
         QVERIFY(f.settled(450)); // no new entry needed to drain the backlog
         QCOMPARE(insertions.size(), 1);
         QCOMPARE(f.row(0) + '|' + f.row(449), "[SYS]  0|[SYS]  449");
@@ -129,7 +126,7 @@ private slots:
             bar->setValue(bar->maximum() - offset);
             const int held = bar->value();
             f.comm.logSystemMessage(QStringLiteral("more"));
-            QVERIFY(f.settled(f.count() + 1));
+            QVERIFY(f.settled(f.view.shownCount() + 1));
             f.list()->doItemsLayout(); // the new range, and any follow, now rather than later
             QCOMPARE(bar->value(), offset == 8 ? bar->maximum() : held);
         }
@@ -151,7 +148,7 @@ private slots:
         Fixture<> f;
         f.comm.logReceivedData("say \"hi\"");
         f.comm.logSentData("hidden");
-        f.child<QPushButton>("txToggle")->setChecked(false);
+        f.view.findChild<QPushButton*>("txToggle")->setChecked(false);
         QVERIFY(f.settled(1));
         QTemporaryDir dir;
         const QString path = name.startsWith('/') ? name : dir.filePath(name);
@@ -190,7 +187,7 @@ private slots:
         // One line each, however long; the text keeps the real characters, cut at 4,096.
         QCOMPARE(f.list()->visualRect(f.index(1)).height(), f.list()->visualRect(f.index(0)).height());
         QCOMPARE(f.row(1), ("[RX]  " + QString::fromUtf8(frame)).left(LogViewWidget::MaxRowChars) + QChar(0x2026));
-        QCOMPARE(f.child<QLabel>("txLabel")->text() + ' ' + f.child<QLabel>("rxLabel")->text(),
+        QCOMPARE(f.view.findChild<QLabel*>("txLabel")->text() + ' ' + f.view.findChild<QLabel*>("rxLabel")->text(),
                  QStringLiteral("TX: 5 bytes RX: %1 bytes").arg(frame.size()));
 
         // Copying: nothing without a selection, else the selected rows or all, as shown.
@@ -205,10 +202,10 @@ private slots:
         QCOMPARE(clipboard->text(), "[TX]  short\n" + f.row(1));
 
         f.list()->setCurrentIndex(f.index(1));
-        const QString text = f.child<QPlainTextEdit>("detailText")->toPlainText();
+        const QString text = f.view.findChild<QPlainTextEdit*>("detailText")->toPlainText();
         QCOMPARE(text.count("    \"target\": \"Tick\""), frame.count('\x1e')); // every record, indented
-        QVERIFY(f.child<QPlainTextEdit>("detailHex")->toPlainText().startsWith("00000000  7B 22 74 79"));
-        QVERIFY(f.child<QLabel>("detailHeader")->text().endsWith(QStringLiteral("[RX]  %1 字节").arg(frame.size())));
+        QVERIFY(f.view.findChild<QPlainTextEdit*>("detailHex")->toPlainText().startsWith("00000000  7B 22 74 79"));
+        QVERIFY(f.view.findChild<QLabel*>("detailHeader")->text().endsWith(QStringLiteral("[RX]  %1 字节").arg(frame.size())));
         for (QPushButton* button : f.view.findChildren<QPushButton*>())
             if (button->text() == QStringLiteral("复制文本"))
                 button->click();
@@ -227,20 +224,20 @@ private slots:
         f.comm.logSentData("{\"value\":1}");
         f.comm.logSystemMessage("Hello again");
         QVERIFY(f.settled(3));
-        auto* text = f.child<QLineEdit>("filterText");
+        auto* text = f.view.findChild<QLineEdit*>("filterText");
         text->setText("HELLO");
         QVERIFY(f.settled(2));
         QCOMPARE(f.row(0) + '|' + f.row(1), "[RX]  [ReceiveMessage](alice, hello)|[SYS]  Hello again");
-        QCOMPARE(f.child<QLabel>("shownLabel")->text(), "显示 2 / 共 3");
+        QCOMPARE(f.view.findChild<QLabel*>("shownLabel")->text(), "显示 2 / 共 3");
         f.comm.logReceivedData("hello, late"); // new rows meet the filter at once
         f.comm.logReceivedData("other");
         QVERIFY(f.settled(3));
-        f.child<QPushButton>("regexToggle")->setChecked(true);
+        f.view.findChild<QPushButton*>("regexToggle")->setChecked(true);
         text->setText("hel(lo");
         QTRY_VERIFY_WITH_TIMEOUT(text->property("invalid").toBool(), Timeout); // marked (LogFilter ignores it)
         // Filter off: every row shown; F3 and Shift+F3 step through the matches.
         text->setText("^hel");
-        f.child<QPushButton>("filterToggle")->setChecked(false);
+        f.view.findChild<QPushButton*>("filterToggle")->setChecked(false);
         QVERIFY(f.settled(5));
         for (const auto& [shift, row] : {std::pair{false, 2}, {false, 3}, {true, 2}}) {
             QTest::keyClick(f.list(), Qt::Key_F3, shift ? Qt::ShiftModifier : Qt::NoModifier);
