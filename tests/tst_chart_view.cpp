@@ -185,30 +185,19 @@ private slots:
         QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("频率 100.0%"));
     }
 
-    void slowRulesArePaused_data()
-    {
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<bool>("paused");
-        QTest::newRow("backtracking") << "(a+)+$" << true;
-        QTest::newRow("plain") << "a+$" << false;
-    }
-
     void slowRulesArePaused()
     {
-        QFETCH(QString, pattern);
-        QFETCH(bool, paused);
         constexpr int Lines = 60;
         CommunicationBase log;
         ChartFeed feed(m_engine.get(), &log);
-        m_engine->addRule("slow", pattern);
+        m_engine->addRule("slow", "(a+)+$");
         m_engine->addRule("n", "(\\d+)");
         for (int i = 0; i < Lines; ++i)
             feed.enqueue(QString(24, 'a') + "! 7");
-        // The other rule keeps every value, whatever happens to the first.
+        // Only the rule that backtracks is paused, once; the fast one keeps every value.
         QTRY_COMPARE_WITH_TIMEOUT(m_engine->series().at(1)->points().size(), Lines, 20000);
-        QCOMPARE(logLines(&log).filter(QStringLiteral("提取太慢")).size(), paused ? 1 : 0);
-        if (paused)
-            QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 图表规则 slow ((a+)+$) 提取太慢")));
+        QCOMPARE(logLines(&log).filter(QStringLiteral("提取太慢")).size(), 1);
+        QVERIFY(logLines(&log).first().startsWith(QStringLiteral("SYS 图表规则 slow ((a+)+$) 提取太慢")));
 
         // "断开" forgets what waits, in one entry.
         for (int i = 0; i < 3; ++i)

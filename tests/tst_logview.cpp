@@ -77,35 +77,29 @@ private slots:
         QCOMPARE(f.comm.entries().constFirst().text(), "1200"); // the log drops the same
     }
 
-    void rowsFollowTheSwitches_data()
-    {
-        QTest::addColumn<int>("direction");
-        QTest::addColumn<bool>("hex");
-        QTest::addColumn<QString>("pattern"); // after the time
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("tx") << int(LogEntry::TX) << false << "\\[TX\\]  Hi$" << QColor(255, 215, 0);
-        QTest::newRow("rx hex") << int(LogEntry::RX) << true << "\\[RX\\]  48 69$" << QColor(0, 255, 200);
-        QTest::newRow("sys ignores hex") << int(LogEntry::SYS) << true << "\\[SYS\\]  Hi$" << QColor(136, 146, 160);
-    }
-
     void rowsFollowTheSwitches()
     {
-        QFETCH(int, direction);
-        QFETCH(bool, hex);
-        QFETCH(QString, pattern);
-        QFETCH(QColor, colour);
+        // The rows already shown are written again and the next ones come that way: with
+        // the time, and in hex but for system rows.
         Fixture<> f;
-        f.comm.logUncounted(LogEntry::Direction(direction), "Hi");
-        QVERIFY(f.settled(1));
-        // The row already shown is written again; the next one comes that way.
-        f.comm.setHexDisplay(hex);
+        const QList<LogEntry::Direction> directions{LogEntry::TX, LogEntry::RX, LogEntry::SYS};
+        for (LogEntry::Direction direction : directions)
+            f.comm.logUncounted(direction, "Hi");
+        QVERIFY(f.settled(3));
+        // Rows are rendered when read: the list paints them again only when told.
+        QSignalSpy rewritten(f.list()->model(), &QAbstractItemModel::dataChanged);
+        f.comm.setHexDisplay(true);
         f.comm.setShowTimestamp(true);
-        f.comm.logUncounted(LogEntry::Direction(direction), "Hi");
-        QVERIFY(f.settled(2));
-        const QRegularExpression expected("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  " + pattern);
-        for (int row = 0; row < 2; ++row) {
+        QVERIFY(!rewritten.isEmpty());
+        for (LogEntry::Direction direction : directions)
+            f.comm.logUncounted(direction, "Hi");
+        QVERIFY(f.settled(6));
+        const QStringList texts{"\\[TX\\]  48 69", "\\[RX\\]  48 69", "\\[SYS\\]  Hi"};
+        const QList<QColor> colours{QColor(255, 215, 0), QColor(0, 255, 200), QColor(136, 146, 160)};
+        for (int row = 0; row < 6; ++row) {
+            const QRegularExpression expected("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  " + texts[row % 3] + '$');
             QVERIFY2(expected.match(f.row(row)).hasMatch(), qPrintable(f.row(row)));
-            QCOMPARE(f.index(row).data(Qt::ForegroundRole).value<QBrush>().color(), colour);
+            QCOMPARE(f.index(row).data(Qt::ForegroundRole).value<QBrush>().color(), colours[row % 3]);
         }
     }
 
@@ -132,47 +126,39 @@ private slots:
         }
     }
 
-    void exportWritesTheWholeLog_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("first");
-        QTest::newRow("no extension") << "log" << " [RX] say \"hi\"";
-        QTest::newRow("mixed-case csv") << "log.Csv" << "Timestamp,Direction,Data";
-        QTest::newRow("full disk") << "/dev/full" << "";
-    }
-
     void exportWritesTheWholeLog()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, first);
         Fixture<> f;
         f.comm.logReceivedData("say \"hi\"");
         f.comm.logSentData("hidden");
         f.view.findChild<QPushButton*>("txToggle")->setChecked(false);
         QVERIFY(f.settled(1));
+        // The format goes by the extension, whatever its case; the filter leaves out nothing.
         QTemporaryDir dir;
-        const QString path = name.startsWith('/') ? name : dir.filePath(name);
+        for (const auto& [name, first] : {std::pair{"log", " [RX] say \"hi\""}, {"log.Csv", "Timestamp,Direction,Data"}}) {
+            QFile file(dir.filePath(name));
+            f.view.exportTo(file.fileName());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString written = QString::fromUtf8(file.readAll());
+            QVERIFY2(written.section('\n', 0, 0).endsWith(first) && written.contains("hidden"), qPrintable(written));
+            // The confirmation is logged after the file was written, so it is not in it.
+            QCOMPARE(f.comm.entries().constLast().text(), "日志已导出: " + file.fileName());
+            QVERIFY(!written.contains(f.comm.entries().constLast().text()));
+        }
+
+        // A file that cannot be written gets a warning and no entry. The warning is modal:
+        // read and dismiss it from inside its event loop.
         QString warning;
-        // A warning is modal: read and dismiss it from inside its event loop.
         QTimer::singleShot(0, this, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 warning = box->windowTitle() + ' ' + box->text();
                 box->accept();
             }
         });
-        f.view.exportTo(path);
-        QFile file(path);
-        if (first.isEmpty()) {
-            QCOMPARE(warning, "导出失败 无法写入文件: " + path);
-            QCOMPARE(f.comm.entryCount(), 2); // nothing logged
-            return;
-        }
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString written = QString::fromUtf8(file.readAll());
-        QVERIFY2(written.section('\n', 0, 0).endsWith(first) && written.contains("hidden"), qPrintable(written));
-        // The confirmation is logged after the file was written, so it is not in it.
-        QCOMPARE(f.comm.entries().constLast().text(), "日志已导出: " + path);
-        QVERIFY(!written.contains("日志已导出"));
+        const qsizetype entries = f.comm.entryCount();
+        f.view.exportTo("/dev/full");
+        QCOMPARE(warning, "导出失败 无法写入文件: /dev/full");
+        QCOMPARE(f.comm.entryCount(), entries);
     }
 
     void rowsCopiesCountersAndTheDetailPane()
