@@ -96,7 +96,8 @@ QByteArray png(const QSize& size)
     return bytes;
 }
 
-// What a QLabel makes of the markup: the anchor's href and text, then the plain text.
+// What a QLabel makes of the markup: the anchor's href (decoded) and text, then the plain
+// text.
 QStringList seenInLabel(const QString& markup)
 {
     QTextDocument document;
@@ -104,8 +105,8 @@ QStringList seenInLabel(const QString& markup)
     QStringList seen;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
         for (auto it = block.begin(); !it.atEnd(); ++it)
-            if (it.fragment().charFormat().isAnchor())
-                seen << it.fragment().charFormat().anchorHref() << it.fragment().text();
+            if (const QTextCharFormat format = it.fragment().charFormat(); format.isAnchor())
+                seen << QUrl::fromPercentEncoding(format.anchorHref().toUtf8()) << it.fragment().text();
     // The badge's spacing is not what these cases are about.
     static const QRegularExpression badgeSpacing(QStringLiteral("^\\s*(\\S+)\\s+"));
     return seen << document.toPlainText().replace(badgeSpacing, QStringLiteral("\\1"));
@@ -139,8 +140,6 @@ private slots:
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
 
-    void cleanup() { AdBanner::setRequestTimeout(AdBanner::DefaultRequestTimeoutMs); }
-
     void cleanupTestCase()
     {
         for (const char* scheme : {"http", "https", "file"})
@@ -154,7 +153,6 @@ private slots:
         QTest::addColumn<QString>("source"); // empty: the promotion service
         const QString a = QStringLiteral("http://127.0.0.1:8080/p");
         const QString b = QStringLiteral("https://mirror.example");
-        QTest::newRow("nothing") << QStringList{"korvahub"} << QStringList() << "";
         QTest::newRow("address argument wins") << QStringList{"--promo-url=" + a} << QStringList{"KORVAHUB_OFFLINE=1"} << a;
         QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b} << "offline";
         QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << QStringList() << "offline";
@@ -175,20 +173,13 @@ private slots:
         QCOMPARE(resolved.enabled ? resolved.baseUrl : QStringLiteral("offline"), source);
     }
 
-    void defaultSourceIsUsed()
+    void offlineByDefault()
     {
         // Until the program sets a source the environment's applies: offline here, with
         // the built-in items at once and no network manager at all.
         const QString builtIn = AdFeed::builtInItems(QUrl("https://korvahub.dev")).first().title;
         QCOMPARE(seenInLabel(AdBanner("korvahub").findChild<QLabel*>()->text()).value(1), builtIn);
         QVERIFY(!AdBanner("korvahub").findChild<QNetworkAccessManager*>());
-
-        FeedServer server;
-        server.routes.insert("/api/ads", {200, feed({item("served")})});
-        AdBanner::setDefaultSource(PromoSource{true, server.url(), {}});
-        Banner online({});
-        AdBanner::setDefaultSource(PromoSource{false, {}, {}});
-        QTRY_COMPARE_WITH_TIMEOUT(seenInLabel(online.label->text()).value(1), "served", Timeout);
     }
 
     void showsFeedOrBuiltInItems_data()
@@ -208,11 +199,7 @@ private slots:
         QTest::newRow("file link") << 200 << feed({item("A", 1, "file:///etc/passwd")}) << QStringList(3, "A") << "";
         QTest::newRow("never answered") << NeverAnswers << feed({item("A", 1, page)}) << QStringList() << "home";
         QTest::newRow("server error") << 500 << feed({item("A", 1, page)}) << QStringList() << "home";
-        QTest::newRow("invalid json") << 200 << QByteArray("{\"success\":") << QStringList() << "home";
-        QTest::newRow("no active item") << 200 << feed({item("A", 0)}) << QStringList() << "home";
         QTest::newRow("success not true") << 200 << feed({item("A")}, 1) << QStringList() << "home";
-        QTest::newRow("ads not an array") << 200 << QJsonDocument(QJsonObject{{"success", true}, {"ads", item("A")}}).toJson()
-                                          << QStringList() << "home";
     }
 
     void showsFeedOrBuiltInItems()
@@ -223,11 +210,12 @@ private slots:
         QFETCH(QString, opens);
         FeedServer server;
         server.routes.insert("/promo/api/ads", {status, body});
-        if (status == NeverAnswers)
-            AdBanner::setRequestTimeout(300);
-        Banner banner(server.url("/promo/"));
+        AdBanner::setRequestTimeout(status == NeverAnswers ? 300 : AdBanner::DefaultRequestTimeoutMs);
+        // The source the program sets (from its command line) is the one asked.
+        AdBanner::setDefaultSource(PromoSource{true, server.url("/promo/"), {}});
+        Banner banner({});
+        AdBanner::setDefaultSource(PromoSource{false, {}, {}});
         banner.show();
-        QCOMPARE(banner.label->text(), AdMarkup::placeholder());
         QVERIFY(QTest::qWaitForWindowExposed(&banner));
         for (const AdItem& fallback : titles.isEmpty() ? AdFeed::builtInItems(QUrl(server.url())) : QList<AdItem>())
             titles << fallback.title;
@@ -247,8 +235,10 @@ private slots:
         m_openedUrls.clear();
         QTest::mouseClick(banner.label, Qt::LeftButton, {}, banner.label->rect().center());
         QTest::mouseClick(banner.label, Qt::RightButton, {}, banner.label->rect().center());
-        const QUrl link(opens == "home" ? server.url() : opens);
-        QCOMPARE(m_openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({link, link}));
+        const QString link = opens == "home" ? server.url() : opens;
+        QCOMPARE(m_openedUrls, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({QUrl(link), QUrl(link)}));
+        // The label's own link is that page too, whatever characters it holds.
+        QVERIFY(opens.isEmpty() || seenInLabel(banner.label->text()).value(0) == link);
     }
 
     void picturesReplaceTheLoadingForm()

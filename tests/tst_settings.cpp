@@ -119,8 +119,6 @@ private slots:
             settings.addRecent("recent/methods", QString::number(i % 22));
         QCOMPARE(settings.recent("recent/methods").size(), Settings::MaxRecent);
         QCOMPARE(settings.recent("recent/methods").mid(0, 4), QStringList({"2", "1", "0", "21"}));
-        settings.setAccessToken("secret", false);
-        QCOMPARE(settings.accessToken(), QString());
         settings.setAccessToken("secret", true);
         QCOMPARE(settings.accessToken(), "secret");
         settings.setAccessToken("secret", false); // unticking forgets it
