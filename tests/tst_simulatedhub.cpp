@@ -83,50 +83,40 @@ private slots:
     // The built-in methods (no rules), then scripted replies.
     void replies_data()
     {
+        using namespace HubProtocol;
         QTest::addColumn<QStringList>("rules"); // "!" before a rule that must be refused
         QTest::addColumn<QString>("invocation");
         QTest::addColumn<QStringList>("pushes");
         QTest::addColumn<QString>("completion"); // empty: no rule matched
-        QTest::newRow("SendMessage")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"1\",\"target\":\"SendMessage\",\"arguments\":[\"hi\"]}"
-            << QStringList({"all:{\"arguments\":[\"hi\"],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"1\",\"result\":null,\"type\":3}\x1e";
-        QTest::newRow("Send without id: no completion")
-            << QStringList() << "{\"type\":1,\"target\":\"Send\",\"arguments\":[{\"b\":1,\"a\":2}]}"
-            << QStringList({"all:{\"arguments\":[{\"a\":2,\"b\":1}],\"target\":\"ReceiveMessage\",\"type\":1}\x1e"})
-            << "";
-        QTest::newRow("Echo")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"7\",\"target\":\"Echo\",\"arguments\":[\"中文\"]}"
-            << QStringList({"caller:{\"arguments\":[\"中文\"],\"target\":\"Echo\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"7\",\"result\":\"中文\",\"type\":3}\x1e";
-        QTest::newRow("Broadcast")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Broadcast\",\"arguments\":[\"Custom\",42]}"
-            << QStringList({"all:{\"arguments\":[42],\"target\":\"Custom\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"2\",\"result\":null,\"type\":3}\x1e";
-        QTest::newRow("unknown method")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"4\",\"target\":\"Nope\",\"arguments\":[]}" << QStringList()
-            << "{\"error\":\"Unknown hub method 'Nope'\",\"invocationId\":\"4\",\"type\":3}\x1e";
-        QTest::newRow("wrong argument count")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"5\",\"target\":\"Echo\",\"arguments\":[\"a\",\"b\"]}"
-            << QStringList()
-            << "{\"error\":\"Invocation provides 2 argument(s) but target expects 1.\",\"invocationId\":\"5\",\"type\":3}\x1e";
+        const auto call = [](const char* target, const char* arguments, const char* id = nullptr) {
+            return QStringLiteral(R"({"type":1,"target":"%1","arguments":%2%3})")
+                .arg(target, arguments, id ? QStringLiteral(R"(,"invocationId":"%1")").arg(id) : QString());
+        };
+        const QString push = QStringLiteral(R"({"arguments":%2,"target":"%1","type":1})" "\x1e");
+        QTest::newRow("SendMessage") << QStringList() << call("SendMessage", R"(["hi"])", "1")
+                                     << QStringList{"all:" + serverInvocation("ReceiveMessage", "hi")}
+                                     << completionResult("1", QJsonValue::Null);
+        QTest::newRow("Send without id: no completion") << QStringList() << call("Send", R"([{"b":1,"a":2}])")
+                                                        << QStringList{"all:" + push.arg("ReceiveMessage", R"([{"a":2,"b":1}])")} << "";
+        QTest::newRow("Echo") << QStringList() << call("Echo", R"(["中文"])", "7")
+                              << QStringList{"caller:" + serverInvocation("Echo", "中文")} << completionResult("7", "中文");
+        QTest::newRow("Broadcast") << QStringList() << call("Broadcast", R"(["Custom",42])", "2")
+                                   << QStringList{"all:" + push.arg("Custom", "[42]")} << completionResult("2", QJsonValue::Null);
+        QTest::newRow("unknown method") << QStringList() << call("Nope", "[]", "4") << QStringList()
+                                        << completionError("4", "Unknown hub method 'Nope'");
+        QTest::newRow("wrong argument count") << QStringList() << call("Echo", R"(["a","b"])", "5") << QStringList()
+                                              << completionError("5", "Invocation provides 2 argument(s) but target expects 1.");
         QTest::newRow("stream invoked as a call")
-            << QStringList() << "{\"type\":1,\"invocationId\":\"8\",\"target\":\"Counter\",\"arguments\":[2,10]}" << QStringList()
-            << "{\"error\":\"The client attempted to invoke the streaming 'Counter' method with a non-streaming "
-               "invocation.\",\"invocationId\":\"8\",\"type\":3}\x1e";
+            << QStringList() << call("Counter", "[2,10]", "8") << QStringList()
+            << completionError("8", "The client attempted to invoke the streaming 'Counter' method with a non-streaming invocation.");
         QTest::newRow("all rules of the method, in order")
             << QStringList({"Go|c|T|[1,\"x\"]", "go|r|{\"b\":1}", "Other|r|5", " GO |a|U|\"one\"", "go|r|2"})
-            << "{\"type\":1,\"invocationId\":\"2\",\"target\":\"Go\",\"arguments\":[]}"
-            << QStringList({"caller:{\"arguments\":[1,\"x\"],\"target\":\"T\",\"type\":1}\x1e",
-                            "all:{\"arguments\":[\"one\"],\"target\":\"U\",\"type\":1}\x1e"})
-            << "{\"invocationId\":\"2\",\"result\":{\"b\":1},\"type\":3}\x1e";
+            << call("Go", "[]", "2") << QStringList{"caller:" + push.arg("T", R"([1,"x"])"), "all:" + push.arg("U", R"(["one"])")}
+            << completionResult("2", QJsonObject{{"b", 1}});
         QTest::newRow("refused rules are left out") // "!": invalid JSON, two values, no target
-            << QStringList({"!M|r|{\"a\":", "!M|r|1,2", "!M|a| |1", "M|r|7"})
-            << "{\"type\":1,\"invocationId\":\"3\",\"target\":\"M\",\"arguments\":[]}" << QStringList()
-            << "{\"invocationId\":\"3\",\"result\":7,\"type\":3}\x1e";
-        QTest::newRow("no rule for the method")
-            << QStringList({"Echo2|r|1"}) << "{\"type\":1,\"target\":\"Echo\",\"arguments\":[\"x\"]}"
-            << QStringList() << QString();
+            << QStringList({"!M|r|{\"a\":", "!M|r|1,2", "!M|a| |1", "M|r|7"}) << call("M", "[]", "3") << QStringList()
+            << completionResult("3", 7);
+        QTest::newRow("no rule for the method") << QStringList({"Echo2|r|1"}) << call("Echo", R"(["x"])") << QStringList() << QString();
     }
 
     void replies()
