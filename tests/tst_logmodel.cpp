@@ -1,12 +1,11 @@
 // Guards the log model. The log: entries announced before their counters, clearing that
-// keeps the counters; receivers that call back in (signals after the lock); text decoded
-// with the encoding of the moment; the exact bytes of text, hex and CSV export (a
-// payload's line breaks indented in the text form, so that no payload can forge entries)
-// and the refusal of paths that cannot be written, a full disk included; displayChanged
-// firing only on a real change (each one re-renders every row of the view); the byte
-// budget: the oldest entries go past it, a payload longer than an entry's share is kept
-// cut at a character boundary with a marker giving its full size, and counted in full
-// (the entry cap is checked with the view's).
+// keeps the counters; receivers that call back in (signals after the lock); the exact
+// bytes of text, hex and CSV export (a payload's line breaks indented in the text form,
+// so that no payload can forge entries) and the refusal of paths that cannot be written,
+// a full disk included; displayChanged firing only on a real change (each one re-renders
+// every row of the view); the byte budget: the oldest entries go past it, a payload
+// longer than an entry's share is kept cut at a character boundary with a marker giving
+// its full size, and counted in full (the entry cap is checked with the view's).
 // Payloads: an encoding rule applied to the wrong name (the names are case-sensitive;
 // unknown names fall back to UTF-8), "ASCII" losing high bytes or NUL, "Unicode" with the
 // wrong byte order, a byte-order mark or odd last byte mishandled, GBK/GB2312 bytes wrong;
@@ -86,17 +85,6 @@ private slots:
         log.setShowTimestamp(false);
         log.setAutoScroll(false);
         QCOMPARE(display.size(), 2);
-    }
-
-    void encodingOfTheMoment()
-    {
-        // An entry keeps the text of the encoding it was logged under.
-        CommunicationBase log;
-        log.setEncoding("ASCII");
-        log.logReceivedData(QByteArray::fromHex("C4E3"));
-        log.setEncoding("UTF-8");
-        log.logReceivedData(QByteArray::fromHex("C4E3"));
-        QCOMPARE(log.entries().at(0).text() + '|' + log.entries().at(1).text(), "Äã|\uFFFD\uFFFD");
     }
 
     void writeLogFile_data()

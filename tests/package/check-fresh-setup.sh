@@ -10,7 +10,8 @@
 # temporary folder, with its own /proc, /sys and a private tmpfs /dev: nothing of the
 # host's /dev is ever reachable from it. Cleanup kills the root's processes, unmounts
 # everything under it, and removes the folder only once nothing is mounted there.
-# Prints how long each stage took and "fresh-setup: N checks passed, M failed" at the end;
+# Prints each check with the seconds since the start, and "fresh-setup: N checks passed,
+# M failed" at the end;
 # exits non-zero when anything failed.
 #   KORVAHUB_FRESH_ROOT_CACHE   where the root tarball is kept (/var/cache/korvahub-fresh-root)
 #   KORVAHUB_FRESH_ROOT_REFRESH=1   make a new root even when a cached one exists
@@ -24,22 +25,17 @@ cache_dir=${KORVAHUB_FRESH_ROOT_CACHE:-/var/cache/korvahub-fresh-root}
 # build up to date).
 window_wait_s=120
 
-passed=0 failed=0 stage_start=0
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
+passed=0 failed=0
+pass() { passed=$((passed + 1)); echo "ok   $1 (${SECONDS}s)"; }
 # fail <what> [<log whose end explains it>]
-fail() { failed=$((failed + 1)); echo "FAIL $1"; [ -z "${2:-}" ] || tail -n 40 "$2" | sed 's/^/    /'; }
+fail() { failed=$((failed + 1)); echo "FAIL $1 (${SECONDS}s)"; [ -z "${2:-}" ] || tail -n 40 "$2" | sed 's/^/    /'; }
 # step <what> <log> <command...>: the command with its output in the log, waited for in the
 # background so that an interrupt reaches the cleanup at once.
 step() {
     "${@:3}" >"$2" 2>&1 &
     if wait $!; then pass "$1"; else fail "$1" "$2"; return 1; fi
 }
-# stage <what>: how long the stage took (since stage_start), then start the next one.
-stage() {
-    printf 'time %-34s %dm%02ds\n' "$1" $(((SECONDS - stage_start) / 60)) $(((SECONDS - stage_start) % 60))
-    stage_start=$SECONDS
-}
-finish() { stage_start=0 && stage "whole check"; echo "fresh-setup: $passed checks passed, $failed failed"; exit $((failed > 0)); }
+finish() { echo "fresh-setup: $passed checks passed, $failed failed in ${SECONDS}s"; exit $((failed > 0)); }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/korvahub-fresh.XXXXXX") && tmp=$(realpath "$tmp") || exit 1
 root=$tmp/root
@@ -128,7 +124,6 @@ else
     rm -f "$tarball.part"
     finish
 fi
-stage "minimal root ready"
 
 # In memory: dpkg's many syncs and the build cost no disk time, and once unmounted nothing
 # of the root is left to delete.
@@ -136,7 +131,6 @@ stage "minimal root ready"
 mkdir "$root" && mount -t tmpfs -o size=8G,mode=755 tmpfs "$root" && tar -xf "$tarball" -C "$root" --numeric-owner ||
     { fail "unpack $tarball"; finish; }
 exec 9>&-
-stage "root unpacked"
 
 # --- The checkout ----------------------------------------------------------------------
 # Root may be cloning a checkout that another user owns.
@@ -147,13 +141,11 @@ step "checkout cloned at ${head:0:12}" "$tmp/clone.log" sh -c 'git -c safe.direc
 cp --remove-destination -L /etc/resolv.conf "$root/etc/resolv.conf"
 mount -t proc proc "$root/proc" && mount -t sysfs -o ro sysfs "$root/sys" && make_dev ||
     { fail "mount /proc, /sys and /dev in the root"; finish; }
-stage "checkout cloned, root mounted"
 
 # --- ./test.sh -------------------------------------------------------------------------
 # Node.js and .NET are not there, so tst_interop skips every case.
 step "./test.sh on a fresh $suite root" "$tmp/test.log" in_root ./test.sh &&
     grep -E 'tests passed|tests failed' "$tmp/test.log" | sed 's/^/    /'
-stage "./test.sh"
 
 # tst_interop must have skipped every case, passed none against a peer that is not there.
 out=$(in_root "ctest --test-dir build -R '^tst_interop' -V" 2>&1)
@@ -191,5 +183,4 @@ else
     fail "xvfb-run -a ./run.sh keeps running after its window is shown" "$tmp/run.log"
 fi
 kill_root_processes
-stage "xvfb-run -a ./run.sh"
 finish
