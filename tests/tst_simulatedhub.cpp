@@ -188,7 +188,6 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<bool>("closes");
-        QTest::newRow("json v1") << Handshake << "{}\x1e" << false;
         QTest::newRow("json v2") << "{\"protocol\":\"json\",\"version\":2}\x1e" << "{}\x1e" << false;
         QTest::newRow("unknown protocol")
             << "{\"protocol\":\"protobuf\",\"version\":1}\x1e"
@@ -394,10 +393,7 @@ private slots:
         const QJsonObject v0 = Raw(f.hub.port(), QString(negotiate).arg("").toLatin1()).json();
         QVERIFY(v0.value("negotiateVersion") == 0 && !v0.contains("connectionToken"));
         Raw old(f.hub.port(), upgrade(v0.value("connectionId").toString()));
-        QVERIFY(old.answer().startsWith("HTTP/1.1 101"));
-        // A client that skipped negotiation brings no id and is let in.
-        HubTestKit::Peer plain(f.hub.port());
-        QTRY_VERIFY_WITH_TIMEOUT(f.hub.peerIdentifiers().contains(plain.identifier()), Timeout);
+        QVERIFY(old.answer().startsWith("HTTP/1.1 101")); // (clients that skip negotiation: every other case)
     }
 
     void unfinishedHeadersAreDroppedAfterTheTimeOut()
