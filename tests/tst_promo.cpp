@@ -155,7 +155,6 @@ private slots:
         const QString b = QStringLiteral("https://mirror.example");
         QTest::newRow("address argument wins") << QStringList{"--promo-url=" + a} << QStringList{"KORVAHUB_OFFLINE=1"} << a;
         QTest::newRow("offline argument wins") << QStringList{"--offline"} << QStringList{"KORVAHUB_PROMO_URL=" + b} << "offline";
-        QTest::newRow("offline wins on one level") << QStringList{"--promo-url=" + a, "--offline"} << QStringList() << "offline";
         QTest::newRow("address variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=0", "KORVAHUB_PROMO_URL=" + b} << b;
         QTest::newRow("offline variable") << QStringList() << QStringList{"KORVAHUB_OFFLINE=1", "KORVAHUB_PROMO_URL=" + b} << "offline";
         QTest::newRow("unknown arguments ignored") << QStringList{"--promo-url", "--offline=no"} << QStringList() << "";

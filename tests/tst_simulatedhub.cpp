@@ -42,9 +42,10 @@ const QString Handshake = HubProtocol::handshakeRequest();
 
 constexpr int HeaderTimeoutMs = 500;
 
-QByteArray upgrade(const QString& id)
+// A WebSocket upgrade request, with the connection's id when negotiation gave one.
+QByteArray upgrade(const QString& id = {})
 {
-    return "GET /debughub?id=" + id.toLatin1() + " HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    return "GET /debughub" + (id.isEmpty() ? QByteArray() : "?id=" + id.toLatin1()) + " HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
@@ -307,15 +308,10 @@ private slots:
         auto reader = f.handshakenPeer();
         QVERIFY(reader);
         // A client that upgrades and then reads nothing more.
-        QTcpSocket slow;
-        slow.connectToHost(QHostAddress::LocalHost, f.hub.port());
-        QVERIFY(slow.waitForConnected(Timeout));
-        slow.write("GET /debughub HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(slow.peek(4096).contains("\r\n\r\n"), Timeout);
-        QVERIFY(slow.readAll().startsWith("HTTP/1.1 101"));
-        slow.setReadBufferSize(1);
-        const QString slowId = QStringLiteral("127.0.0.1:%1").arg(slow.localPort());
+        Raw slow(f.hub.port(), upgrade());
+        QVERIFY(slow.answer().startsWith("HTTP/1.1 101"));
+        slow.socket.setReadBufferSize(1);
+        const QString slowId = QStringLiteral("127.0.0.1:%1").arg(slow.socket.localPort());
         QTRY_COMPARE_WITH_TIMEOUT(f.hub.peerIdentifiers().size(), 2, Timeout);
 
         QSignalSpy left(&f.hub, &SimulatedHub::peerLeft);
