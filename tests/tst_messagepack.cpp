@@ -44,23 +44,6 @@ const QByteArray Ack("{}\x1e");
 const QByteArray Invocation = hex("96 01 80 c0 a1 54 92 81 a1 76 02 03 90");
 const QString InvocationRow = QStringLiteral(R"(RX [T]({"v":2}, 3))");
 
-// A hub client in MessagePack, connected to a recording peer that has its handshake.
-struct Client
-{
-    RecordingHub hub;
-    CommunicationBase log;
-    HubClient client{&log};
-
-    bool open()
-    {
-        client.setMessagePack(true);
-        if (!hub.listen())
-            return false;
-        client.open(hub.url().toString());
-        return QTest::qWaitFor([this] { return !hub.received.isEmpty(); }, Timeout);
-    }
-};
-
 } // namespace
 
 class TestMessagePack : public QObject
@@ -152,30 +135,34 @@ private slots:
 
     void clientSpeaksMessagePack()
     {
-        Client c;
-        QVERIFY(c.open());
-        QCOMPARE(c.hub.received, QStringList{HubProtocol::handshakeRequest("messagepack")});
-        QSignalSpy arguments(&c.client, &HubClient::argumentReceived);
+        RecordingHub hub;
+        CommunicationBase log;
+        HubClient client(&log);
+        client.setMessagePack(true);
+        QVERIFY(hub.listen());
+        client.open(hub.url().toString());
+        QTRY_COMPARE_WITH_TIMEOUT(hub.received, QStringList{HubProtocol::handshakeRequest("messagepack")}, Timeout);
+        QSignalSpy arguments(&client, &HubClient::argumentReceived);
         // The answer and a first message in one binary frame, as ASP.NET Core may send them.
-        c.hub.sendFrameToAll(Ack + framed(Invocation));
-        QTRY_VERIFY_WITH_TIMEOUT(logContains(&c.log, InvocationRow), Timeout);
-        QCOMPARE(c.log.entries().last().data, framed(Invocation)); // the hex view's bytes
-        QCOMPARE(c.log.rxBytes(), qint64(framed(Invocation).size()));
+        hub.sendFrameToAll(Ack + framed(Invocation));
+        QTRY_VERIFY_WITH_TIMEOUT(logContains(&log, InvocationRow), Timeout);
+        QCOMPARE(log.entries().last().data, framed(Invocation)); // the hex view's bytes
+        QCOMPARE(log.rxBytes(), qint64(framed(Invocation).size()));
         QCOMPARE(arguments.size(), 2);
         QCOMPARE(arguments.at(1).at(0).toString(), QStringLiteral("3"));
         // A bad frame is reported once; the connection and the next frame survive it.
-        c.hub.sendFrameToAll(framed(hex("96 01 80 c0 a1 54 dd ff ff ff ff")));
-        c.hub.sendFrameToAll(framed(Invocation));
-        QTRY_COMPARE_WITH_TIMEOUT(logLines(&c.log).count(InvocationRow), 2, Timeout);
-        QCOMPARE(logLines(&c.log).filter(QStringLiteral("MessagePack 解码失败")).size(), 1);
-        QVERIFY(c.client.isConnected());
+        hub.sendFrameToAll(framed(hex("96 01 80 c0 a1 54 dd ff ff ff ff")));
+        hub.sendFrameToAll(framed(Invocation));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(&log).count(InvocationRow), 2, Timeout);
+        QCOMPARE(logLines(&log).filter(QStringLiteral("MessagePack 解码失败")).size(), 1);
+        QVERIFY(client.isConnected());
 
-        QVERIFY(c.client.invoke(QStringLiteral("Echo"), R"({"a":[1,2.5]})"));
-        QVERIFY(c.client.send(QStringLiteral("M"), "not json"));
-        QTRY_COMPARE_WITH_TIMEOUT(c.hub.receivedFrames.size(), 2, Timeout);
-        QCOMPARE(c.hub.receivedFrames.at(0).toHex(' '),
+        QVERIFY(client.invoke(QStringLiteral("Echo"), R"({"a":[1,2.5]})"));
+        QVERIFY(client.send(QStringLiteral("M"), "not json"));
+        QTRY_COMPARE_WITH_TIMEOUT(hub.receivedFrames.size(), 2, Timeout);
+        QCOMPARE(hub.receivedFrames.at(0).toHex(' '),
                  framed(hex("96 01 80 a1 30 a4 45 63 68 6f 91 81 a1 61 92 01 cb 40 04 00 00 00 00 00 00 90")).toHex(' '));
-        QCOMPARE(c.hub.receivedFrames.at(1), framed(hex("96 01 80 c0 a1 4d 91 a8") + "not json" + hex("90")));
+        QCOMPARE(hub.receivedFrames.at(1), framed(hex("96 01 80 c0 a1 4d 91 a8") + "not json" + hex("90")));
     }
 
     // Truncations and bit flips of valid messages, from a fixed seed, read and rendered as
