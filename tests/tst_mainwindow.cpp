@@ -4,7 +4,7 @@
 // settings not reaching the client, the mode switch showing the wrong settings or button
 // text, the Enter-key rules of the send editor, payload rules (hex, encodings, empty
 // method), the client's call kinds, stream cancel button and auto-reconnect box not
-// reaching it, and in server mode the client list not following the simulated hub, a send
+// reaching it, the window not staying "running" while it reconnects, and in server mode the client list not following the simulated hub, a send
 // meant for the selected client reaching others, auto replies added in the panel not
 // reaching the hub or invalid ones taken without a reason. And the language walk: a kind
 // of widget left untranslated, Chinese texts not restored exactly (or remembered from a
@@ -188,6 +188,12 @@ private slots:
         w.findChild<QCheckBox*>("autoReconnectCheck")->setChecked(true);
         hub.closeAll();
         QTRY_VERIFY_WITH_TIMEOUT(hub.received.contains(HubProtocol::handshakeRequest()), Timeout);
+        // While the hub cannot be reached the window keeps trying, and "断开" would stop it.
+        hub.sendToAll(QStringLiteral("{}\x1e"));
+        hub.server.close();
+        hub.closeAll();
+        const auto* status = w.findChild<QLabel*>("connStatus");
+        QTRY_COMPARE_WITH_TIMEOUT(status->text() + ' ' + buttonWithRole(w, "connect")->text(), "🟡 重连中 断开", Timeout);
     }
 
     void serverModeClientsAndAutoReplies()
