@@ -59,7 +59,12 @@ private:
     quint16 port = 0;
 };
 
-// VmRSS of this process in MiB, 0 if unknown.
+// The row the hub client shows for the flood peer's record number n.
+inline QString floodRow(qint64 n)
+{
+    return QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(n);
+}
+
 // Heap the allocator has handed out and not had back (small and mapped blocks).
 inline double heapInUseMiB()
 {
@@ -67,6 +72,7 @@ inline double heapInUseMiB()
     return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
+// VmRSS of this process in MiB, 0 if unknown.
 inline double residentMiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));

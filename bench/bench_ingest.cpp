@@ -96,8 +96,7 @@ RunResult runWindow(const QUrl& url)
     QElapsedTimer clock;
     TickGapMeter gaps;
     qint64 logged = 0;
-    const QString lastText =
-        QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(FloodCount - 1);
+    const QString lastText = floodRow(FloodCount - 1);
     QObject::connect(probe.comm(), &CommunicationBase::logEntryAdded, &loop,
                      [&](const LogEntry& entry) {
                          if (entry.direction == LogEntry::SYS

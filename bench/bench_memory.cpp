@@ -30,11 +30,6 @@ constexpr double CapsTargetMiB = 120;
 constexpr double FlatTarget = 0.10;
 constexpr int QuietMs = 1500;
 
-QString recordText(qint64 n)
-{
-    return QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(n);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -76,7 +71,7 @@ int main(int argc, char* argv[])
             probe.sendEdit()->setPlainText(QString::number(total - sent));
             window.sendData();
         }
-        if (!waitUntilShown(probe.logView(), recordText(total - 1), StepTimeoutMs)) {
+        if (!waitUntilShown(probe.logView(), floodRow(total - 1), StepTimeoutMs)) {
             std::fprintf(stderr, "bench_memory: record %lld never shown\n", static_cast<long long>(total - 1));
             return 1;
         }

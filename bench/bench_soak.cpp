@@ -47,11 +47,6 @@ constexpr int ChurnClients = 200;
 constexpr int RoundTimeoutMs = 60000;
 constexpr double FlatTarget = 0.05;
 
-QString record(qint64 n)
-{
-    return QStringLiteral("[ReceiveMessage](user1, hello %1)").arg(n);
-}
-
 bool flood(CommunicationBase& comm, LogViewWidget& view)
 {
     FloodPeer peer(Steps[0]);
@@ -89,7 +84,7 @@ bool flood(CommunicationBase& comm, LogViewWidget& view)
         if (total > Steps[0]) // the peer sends more when asked by an invocation of "Flood"
             socket.sendTextMessage(QStringLiteral("{\"type\":1,\"target\":\"Flood\",\"arguments\":[\"%1\"]}\x1e")
                                        .arg(total - received));
-        if (!waitUntilShown(&view, record(total - 1), StepTimeoutMs) || received != total) {
+        if (!waitUntilShown(&view, floodRow(total - 1), StepTimeoutMs) || received != total) {
             std::printf("  record %lld never shown (received %lld)\n", static_cast<long long>(total - 1),
                         static_cast<long long>(received));
             return false;
@@ -108,7 +103,7 @@ bool flood(CommunicationBase& comm, LogViewWidget& view)
     const qint64 first = FloodRecords - cap;
     qint64 wrong = entries.size() == cap && view.shownCount() == cap ? 0 : -1;
     for (qsizetype i = 0; wrong == 0 && i < cap; ++i) {
-        const QString expected = record(first + i);
+        const QString expected = floodRow(first + i);
         if (entries.at(i).text() != expected || !view.rowText(int(i)).endsWith(expected))
             wrong = i + 1;
     }
@@ -117,7 +112,7 @@ bool flood(CommunicationBase& comm, LogViewWidget& view)
                 wrong == 0 ? "yes, met" : wrong < 0 ? "NO, wrong counts" : "NO");
     if (wrong > 0)
         std::printf("    entry %lld is \"%s\", expected \"%s\"\n", static_cast<long long>(wrong - 1),
-                    qPrintable(entries.at(wrong - 1).text()), qPrintable(record(first + wrong - 1)));
+                    qPrintable(entries.at(wrong - 1).text()), qPrintable(floodRow(first + wrong - 1)));
     // The heap the program holds is the steadier sign of growth than the resident size.
     const double heapGrowth = heapInUseMiB() - heapAtHalf;
     std::printf("  from 500k to 1M records: heap in use %+.1f MiB of %.1f (target flat, under %.0f%%: %s); highest "
